@@ -1,0 +1,48 @@
+#include "shellopen.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+namespace quorrin {
+namespace {
+
+ShellLauncher &installedLauncher() {
+    static ShellLauncher launcher;
+    return launcher;
+}
+
+QUrl urlFor(const QString &file) {
+    const QUrl url(file, QUrl::StrictMode);
+    // A scheme of one letter would be a drive on another system; here it is a path.
+    if (url.isValid() && url.scheme().size() > 1)
+        return url;
+    return QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+}
+
+void launchOnDesktop(const QString &file, const QString &parameters) {
+    const QFileInfo info(file);
+    if (info.isFile() && info.isExecutable()) {
+        const QStringList arguments =
+            parameters.isEmpty() ? QStringList() : QStringList{parameters};
+        QProcess::startDetached(info.absoluteFilePath(), arguments);
+        return;
+    }
+    QDesktopServices::openUrl(urlFor(file));
+}
+
+} // namespace
+
+void ShellOpen(const QString &file, const QString &parameters) {
+    if (const auto &launcher = installedLauncher())
+        launcher(file, parameters);
+    else
+        launchOnDesktop(file, parameters);
+}
+
+void setShellLauncher(ShellLauncher launcher) {
+    installedLauncher() = std::move(launcher);
+}
+
+} // namespace quorrin

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace quorrin {
+
+// Hands a file or an address to the desktop, as a double click in the file manager would:
+// an executable file is started with `parameters` as its one argument (none when empty);
+// anything else goes to the desktop's opener. Returns at once and reports nothing.
+void ShellOpen(const QString &file, const QString &parameters);
+
+// Replaces what ShellOpen does, for tests; an empty function restores the desktop launcher.
+using ShellLauncher = std::function<void(const QString &file, const QString &parameters)>;
+void setShellLauncher(ShellLauncher launcher);
+
+} // namespace quorrin

@@ -1,0 +1,290 @@
+#include "form1.h"
+
+#include "alwaysontop.h"
+#include "artwork.h"
+#include "entrynaming.h"
+#include "messagebox.h"
+#include "picturebutton.h"
+#include "programdirectory.h"
+#include "saveasdialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+namespace quorrin {
+namespace {
+
+const QString ProgramTitle = QStringLiteral("Quorrin");
+const QString BackgroundPicture = QStringLiteral(":/quorrin/background.svg");
+const QSize BackgroundSize(380, 266);
+
+// The window's design is measured in twips, fifteen to a logical pixel.
+QRect fromTwips(int left, int top, int width, int height) {
+    const auto px = [](int twips) { return qRound(twips / 15.0); };
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// The layout was drawn for a small 8-point system font; desktop fonts are larger and wider.
+// Keeps the desktop's family at a size, and if need be a width, at which every label's text
+// fits its place.
+QFont fittedFont(QFont font, const QList<QLabel *> &labels)
+{
+    font.setPixelSize(11);
+    int stretch = 100;
+    for (const QLabel *label : labels) {
+        const int needed = QFontMetrics(font).horizontalAdvance(label->text());
+        if (needed > label->width())
+            stretch = std::min(stretch, 100 * label->width() / needed);
+    }
+    font.setStretch(stretch);
+    return font;
+}
+
+QIcon programIcon() {
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0})
+        icon.addPixmap(renderArtwork(QStringLiteral(":/quorrin/icon.svg"), QSize(32, 32), ratio));
+    return icon;
+}
+
+} // namespace
+
+Form1::Form1(std::unique_ptr<SaveAsDialog> saveAs, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , CommonDialog1(saveAs ? std::move(saveAs) : std::make_unique<QtSaveAsDialog>()) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(ProgramTitle);
+    setWindowIcon(programIcon());
+    setFixedSize(fromTwips(0, 0, 5685, 3945).size());
+    createControls();
+    placeControls();
+    setFont(fittedFont(font(), {Label1, Label2, labMess, Label3}));
+    describeControls();
+    connectControls();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls() {
+    txtPage = new QLineEdit(QStringLiteral("http://"), this);
+    txtPath = new QLineEdit(this);
+    cmdDownLoad = new PictureButton(QStringLiteral(":/quorrin/download.svg"), {197, 28}, this);
+    cmdDownLoad->setFaceColor(Qt::white);
+    Label1 = new QLabel(QStringLiteral("Adresse du téléchargement A COPIER ici :"), this);
+    Label2 = new QLabel(QStringLiteral("Chemin de stockage"), this);
+    labMess = new QLabel(QStringLiteral("Fichiers à télécharger :"), this);
+    cmdOpen = new PictureButton(QStringLiteral(":/quorrin/open.svg"), {15, 13}, this);
+    ListDl = new QListWidget(this);
+    listErr = new QListWidget(this);
+    listErr->hide();
+    cmdEfface = new PictureButton(QStringLiteral(":/quorrin/reset.svg"), {155, 22}, this);
+    ChkAlwaysOnTop = new QCheckBox(this);
+    ChkAlwaysOnTop->setChecked(true);
+    Label3 = new QLabel(QStringLiteral("Toujours visible"), this);
+
+    for (QListWidget *list : {ListDl, listErr})
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (QLabel *label : {Label1, Label2, labMess, Label3})
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    QWidget::setTabOrder(txtPage, txtPath);
+    QWidget::setTabOrder(txtPath, cmdDownLoad);
+    QWidget::setTabOrder(cmdDownLoad, cmdOpen);
+    QWidget::setTabOrder(cmdOpen, ListDl);
+    QWidget::setTabOrder(ListDl, listErr);
+    QWidget::setTabOrder(listErr, cmdEfface);
+    QWidget::setTabOrder(cmdEfface, ChkAlwaysOnTop);
+    txtPage->setFocus();
+}
+
+void Form1::placeControls() {
+    txtPage->setGeometry(fromTwips(120, 2040, 5415, 285));
+    txtPath->setGeometry(fromTwips(480, 2640, 5055, 285));
+    cmdDownLoad->setGeometry(fromTwips(120, 1200, 1935, 435));
+    Label1->setGeometry(fromTwips(120, 1800, 3375, 255));
+    Label2->setGeometry(fromTwips(120, 2400, 2775, 255));
+    labMess->setGeometry(fromTwips(2160, 120, 3375, 255));
+    cmdOpen->setGeometry(fromTwips(120, 2670, 375, 255));
+    ListDl->setGeometry(fromTwips(2160, 360, 3375, 1230));
+    listErr->setGeometry(fromTwips(120, 3120, 5415, 645));
+    cmdEfface->setGeometry(fromTwips(3480, 1680, 2055, 255));
+    ChkAlwaysOnTop->setGeometry(fromTwips(120, 960, 160, 255));
+    Label3->setGeometry(fromTwips(360, 960, 1335, 255));
+}
+
+// Names and tooltips, so that a screen reader can speak every control.
+void Form1::describeControls() {
+    const auto describe = [](QWidget *control, const QString &name, const QString &toolTip) {
+        control->setAccessibleName(name);
+        control->setToolTip(toolTip);
+        control->setAccessibleDescription(toolTip);
+    };
+    describe(txtPage, QStringLiteral("Adresse du téléchargement"),
+             QStringLiteral("N'importe quelle adresse valide, html, exe, zip...etc"));
+    describe(txtPath, Label2->text(),
+             QStringLiteral("Là où vous souhaitez enregistrer le fichier"));
+    describe(cmdDownLoad, QStringLiteral("Télécharger les fichiers de la liste"),
+             QStringLiteral("Télécharger les fichiers de la liste"));
+    describe(cmdOpen, QStringLiteral("Choisir le chemin de stockage"), QString());
+    describe(ListDl, QStringLiteral("Liste à télécharger"),
+             QStringLiteral("Liste à télécharger (appuyez sur Suppr pour supprimer l'item)"));
+    describe(listErr, QStringLiteral("Compte rendu du téléchargement"),
+             QStringLiteral("Compte rendu du téléchargement"));
+    describe(cmdEfface, QStringLiteral("Réinitialiser les paramètres"),
+             QStringLiteral("Réinitialise les paramètres"));
+    describe(ChkAlwaysOnTop, Label3->text(), QString());
+}
+
+void Form1::connectControls() {
+    connect(txtPage, &QLineEdit::textChanged, this, &Form1::txtPageChange);
+    connect(txtPath, &QLineEdit::textChanged, this, &Form1::txtPathChange);
+    connect(ListDl, &QListWidget::currentRowChanged, this, &Form1::listDlClick);
+    ListDl->installEventFilter(this);
+    connect(cmdOpen, &QAbstractButton::clicked, this, &Form1::cmdOpenClick);
+    connect(cmdEfface, &QAbstractButton::clicked, this, &Form1::cmdEffaceClick);
+    connect(ChkAlwaysOnTop, &QAbstractButton::clicked, this, &Form1::chkAlwaysOnTopClick);
+}
+
+void Form1::Form_Load() {
+    SetAlwaysOnTop(this, true);
+    txtPath->setText(QDir(dataDirectory()).filePath(QStringLiteral("DL")) + QLatin1Char('/'));
+    ResetParameters();
+}
+
+void Form1::paintEvent(QPaintEvent *) {
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
+        m_background = renderArtwork(BackgroundPicture, BackgroundSize, ratio);
+    QPainter(this).drawPixmap(0, 0, m_background);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == ListDl && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+        listDlDelete();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::ResetParameters() {
+    txtPage->setText(QStringLiteral("http://"));
+    ListDl->clear();
+    ListDl->addItem(QueuePlaceholder);
+    listErr->clear();
+    listErr->hide();
+    isReady = true;
+}
+
+void Form1::StoreEntry(int index) {
+    arrPage.resize(index + 1);
+    arrPath.resize(index + 1);
+    arrPage[index] = txtPage->text();
+    arrPath[index] = txtPath->text();
+}
+
+bool Form1::queueIsEmpty() const {
+    const QListWidgetItem *first = ListDl->item(0);
+    return first && first->text() == QueuePlaceholder;
+}
+
+// The text boxes' change handlers stand aside while the window fills them itself.
+void Form1::setTextQuietly(QLineEdit *box, const QString &text) {
+    isReady = false;
+    box->setText(text);
+    isReady = true;
+}
+
+void Form1::txtPageChange() {
+    if (!isReady)
+        return;
+    const std::optional<QString> name = fileNameFromAddress(txtPage->text());
+    if (!name)
+        return;
+    const std::optional<QString> path = pathInSameDirectory(txtPath->text(), *name);
+    if (!path || (!queueIsEmpty() && ListDl->count() >= MaxQueueEntries))
+        return;
+    setTextQuietly(txtPath, *path);
+    if (queueIsEmpty())
+        ListDl->clear();
+    ListDl->addItem(*name);
+    curIndex = ListDl->count() - 1;
+    StoreEntry(curIndex);
+}
+
+void Form1::txtPathChange() {
+    if (isReady && curIndex >= 0 && curIndex < arrPath.size())
+        arrPath[curIndex] = txtPath->text();
+}
+
+void Form1::listDlClick() {
+    if (!isReady || queueIsEmpty())
+        return;
+    const int row = ListDl->currentRow();
+    if (row < 0)
+        return;
+    isReady = false;
+    txtPage->setText(arrPage.value(row));
+    txtPath->setText(arrPath.value(row));
+    isReady = true;
+    // What the boxes show is what the user edits.
+    curIndex = row;
+}
+
+void Form1::listDlDelete() {
+    if (!isReady || queueIsEmpty() || ListDl->currentRow() < 0)
+        return;
+    const int row = ListDl->currentRow();
+    const int count = ListDl->count();
+    std::move(arrPage.begin() + row + 1, arrPage.begin() + count, arrPage.begin() + row);
+    std::move(arrPath.begin() + row + 1, arrPath.begin() + count, arrPath.begin() + row);
+    {
+        // The removal leaves no selection; selecting the next row below is what shows it.
+        const QSignalBlocker blocker(ListDl);
+        delete ListDl->takeItem(row);
+        ListDl->setCurrentRow(-1);
+    }
+    if (ListDl->count() > 0) {
+        arrPage.resize(ListDl->count());
+        arrPath.resize(ListDl->count());
+    } else {
+        ListDl->addItem(QueuePlaceholder);
+    }
+    ListDl->setCurrentRow(std::min(row, ListDl->count() - 1));
+}
+
+void Form1::cmdOpenClick() {
+    if (!isReady)
+        return;
+    QString error;
+    if (!CommonDialog1->showSave(this, &error)) {
+        showMessage(this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + error});
+        return;
+    }
+    if (!CommonDialog1->fileName().isEmpty())
+        txtPath->setText(CommonDialog1->fileName());
+}
+
+void Form1::cmdEffaceClick() {
+    ResetParameters();
+    txtPage->setFocus();
+}
+
+void Form1::chkAlwaysOnTopClick() {
+    SetAlwaysOnTop(this, ChkAlwaysOnTop->isChecked());
+}
+
+} // namespace quorrin

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "saveasdialog.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+
+namespace quorrin {
+
+class PictureButton;
+
+// Quorrin's window: a pasted address becomes a queued entry with a proposed storage path;
+// the buttons download the queue, choose a path and reset the window.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    // The Save As dialog; Qt's own when none is given.
+    explicit Form1(std::unique_ptr<SaveAsDialog> saveAs = nullptr, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Puts the address, the queue and the report back to their initial state.
+    void ResetParameters();
+    // Makes both arrays end at `index` and stores the two text boxes there.
+    void StoreEntry(int index);
+
+    // The queue as the window holds it: entry i is row i of the queue list while the list
+    // does not show the placeholder.
+    const QStringList &queuedPages() const { return arrPage; }
+    const QStringList &queuedPaths() const { return arrPath; }
+    int editedEntry() const { return curIndex; }
+    bool ready() const { return isReady; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void placeControls();
+    void describeControls();
+    void connectControls();
+    void Form_Load();
+
+    bool queueIsEmpty() const;
+    void setTextQuietly(QLineEdit *box, const QString &text);
+
+    void txtPageChange();
+    void txtPathChange();
+    void listDlClick();
+    void listDlDelete();
+    void cmdOpenClick();
+    void cmdEffaceClick();
+    void chkAlwaysOnTopClick();
+
+    QLineEdit *txtPage;
+    QLineEdit *txtPath;
+    PictureButton *cmdDownLoad;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *labMess;
+    PictureButton *cmdOpen;
+    QListWidget *ListDl;
+    QListWidget *listErr;
+    PictureButton *cmdEfface;
+    QCheckBox *ChkAlwaysOnTop;
+    QLabel *Label3;
+    std::unique_ptr<SaveAsDialog> CommonDialog1;
+
+    QStringList arrPage;
+    QStringList arrPath;
+    int curIndex = 0;
+    bool isReady = false;
+    QPixmap m_background;
+};
+
+} // namespace quorrin

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Sets up a Debian or Ubuntu machine for Quorrin, builds it, and runs it or its tests.
+#   tools/dev.sh run        install what is missing, build, start Quorrin
+#   tools/dev.sh test       install what is missing, build, run the whole test suite
+#   tools/dev.sh sanitize   the same suite, built with AddressSanitizer and UBSan
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
+  libcurl4-openssl-dev ca-certificates
+  # tests: loopback servers, a real X server for the end-to-end checks
+  libcpp-httplib-dev python3 python3-pyftpdlib xvfb xauth
+)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir"
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build build
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
+      echo "No display: Quorrin needs a graphical session (DISPLAY or WAYLAND_DISPLAY is not set)." >&2
+      exit 1
+    fi
+    exec build/bin/quorrin
+    ;;
+  test)
+    install_missing
+    build build
+    ctest --test-dir build --output-on-failure -j "$(nproc)"
+    ;;
+  sanitize)
+    install_missing
+    build build-asan -DQUORRIN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+    ;;
+  *)
+    echo "usage: $0 run|test|sanitize" >&2
+    exit 2
+    ;;
+esac
