@@ -38,8 +38,7 @@ QRect fromTwips(int left, int top, int width, int height) {
 // The layout was drawn for a small 8-point system font; desktop fonts are larger and wider.
 // Keeps the desktop's family at a size, and if need be a width, at which every label's text
 // fits its place.
-QFont fittedFont(QFont font, const QList<QLabel *> &labels)
-{
+QFont fittedFont(QFont font, const QList<QLabel *> &labels) {
     font.setPixelSize(11);
     int stretch = 100;
     for (const QLabel *label : labels) {
@@ -95,6 +94,20 @@ void Form1::createControls() {
     ChkAlwaysOnTop->setChecked(true);
     Label3 = new QLabel(QStringLiteral("Toujours visible"), this);
 
+    const std::pair<QWidget *, const char *> names[] = {{txtPage, "txtPage"},
+                                                        {txtPath, "txtPath"},
+                                                        {cmdDownLoad, "cmdDownLoad"},
+                                                        {Label1, "Label1"},
+                                                        {Label2, "Label2"},
+                                                        {labMess, "labMess"},
+                                                        {cmdOpen, "cmdOpen"},
+                                                        {ListDl, "ListDl"},
+                                                        {listErr, "listErr"},
+                                                        {cmdEfface, "cmdEfface"},
+                                                        {ChkAlwaysOnTop, "ChkAlwaysOnTop"},
+                                                        {Label3, "Label3"}};
+    for (const auto &[control, name] : names)
+        control->setObjectName(QLatin1String(name));
     for (QListWidget *list : {ListDl, listErr})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
     for (QLabel *label : {Label1, Label2, labMess, Label3})

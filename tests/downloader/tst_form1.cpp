@@ -1,0 +1,359 @@
+#include "entrynaming.h"
+#include "form1.h"
+#include "messagebox.h"
+#include "programdirectory.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quorrin;
+
+namespace {
+
+// Answers the Save As dialog from a script: a name confirms it, an empty string cancels,
+// a text starting with "!" makes the dialog fail with the rest as the description.
+class ScriptedSaveAs : public SaveAsDialog {
+public:
+    QStringList answers;
+    int shown = 0;
+
+    bool showSave(QWidget *, QString *error) override {
+        ++shown;
+        const QString answer = answers.takeFirst();
+        if (answer.startsWith(QLatin1Char('!'))) {
+            *error = answer.mid(1);
+            return false;
+        }
+        if (!answer.isEmpty())
+            m_fileName = answer;
+        return true;
+    }
+};
+
+QStringList rows(const QListWidget *list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_programDir;
+    std::unique_ptr<Form1> m_form;
+    ScriptedSaveAs *m_dialog = nullptr;
+    QList<Message> m_messages;
+
+    template <typename T> T *control(const char *name) const {
+        T *found = m_form->findChild<T *>(QLatin1String(name));
+        Q_ASSERT(found);
+        return found;
+    }
+    QLineEdit *txtPage() const { return control<QLineEdit>("txtPage"); }
+    QLineEdit *txtPath() const { return control<QLineEdit>("txtPath"); }
+    QListWidget *listDl() const { return control<QListWidget>("ListDl"); }
+    QString dl() const { return m_programDir.path() + QStringLiteral("/DL/"); }
+
+    // One paste replaces the whole address: one change event.
+    void paste(QLineEdit *box, const QString &text) {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keySequence(box, QKeySequence::Paste);
+        QCOMPARE(box->text(), text);
+    }
+    void pressDelete() { QTest::keyClick(listDl(), Qt::Key_Delete); }
+    void queue(const QStringList &names) {
+        for (const QString &name : names)
+            paste(txtPage(), QStringLiteral("http://host/files/") + name);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_programDir.isValid());
+        setProgramDirectory(m_programDir.path());
+        setMessagePresenter([this](QWidget *, const Message &message) {
+            m_messages << message;
+            return QMessageBox::Ok;
+        });
+    }
+
+    void init() {
+        auto dialog = std::make_unique<ScriptedSaveAs>();
+        m_dialog = dialog.get();
+        m_form = std::make_unique<Form1>(std::move(dialog));
+        m_messages.clear();
+    }
+
+    void cleanup() { m_form.reset(); }
+
+    void startState() {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Quorrin"));
+        QCOMPARE(txtPage()->text(), QStringLiteral("http://"));
+        QCOMPARE(txtPath()->text(), dl());
+        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
+        QVERIFY(!control<QListWidget>("listErr")->isVisible());
+        QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
+        QVERIFY(control<QCheckBox>("ChkAlwaysOnTop")->isChecked());
+        QVERIFY(m_form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!m_form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!m_form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(m_form->minimumSize(), QSize(379, 263));
+        QCOMPARE(m_form->maximumSize(), QSize(379, 263));
+        QCOMPARE(m_form->focusWidget(), txtPage());
+        QVERIFY(m_form->ready());
+    }
+
+    void pasteQueuesEntry() {
+        paste(txtPage(), QStringLiteral("http://host/dir/file.zip"));
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("file.zip"));
+        QCOMPARE(rows(listDl()), QStringList{QStringLiteral("file.zip")});
+        QCOMPARE(m_form->queuedPages(), QStringList{QStringLiteral("http://host/dir/file.zip")});
+        QCOMPARE(m_form->queuedPaths(), QStringList{dl() + QStringLiteral("file.zip")});
+        QCOMPARE(m_form->editedEntry(), 0);
+    }
+
+    void pasteAddsNothing_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("address without slash") << QString() << "file.zip";
+        QTest::newRow("path without separator") << "nowhere"
+                                                << "http://host/file.zip";
+    }
+    void pasteAddsNothing() {
+        QFETCH(QString, path);
+        QFETCH(QString, address);
+        if (!path.isEmpty())
+            paste(txtPath(), path);
+        const QString pathBefore = txtPath()->text();
+        paste(txtPage(), address);
+        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
+        QCOMPARE(txtPath()->text(), pathBefore);
+        QVERIFY(m_form->queuedPages().isEmpty());
+    }
+
+    void addressEndingInSlash() {
+        paste(txtPage(), QStringLiteral("http://host/dir/"));
+        QCOMPARE(rows(listDl()), QStringList{QString()});
+        QCOMPARE(m_form->queuedPaths(), QStringList{dl()});
+    }
+
+    // Typing adds one entry per keystroke once the address holds a "/".
+    void typingAddsEntryPerKeystroke() {
+        txtPage()->setCursorPosition(txtPage()->text().size());
+        QTest::keyClicks(txtPage(), QStringLiteral("ab"));
+        QCOMPARE(rows(listDl()), (QStringList{QStringLiteral("a"), QStringLiteral("ab")}));
+    }
+
+    void entriesKeepTheirOwnPaths() {
+        queue({QStringLiteral("file.zip"), QStringLiteral("second.iso")});
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("second.iso"));
+        paste(txtPath(), QStringLiteral("/elsewhere/renamed.iso"));
+        QCOMPARE(m_form->queuedPaths(), (QStringList{dl() + QStringLiteral("file.zip"),
+                                                     QStringLiteral("/elsewhere/renamed.iso")}));
+        QCOMPARE(m_form->editedEntry(), 1);
+    }
+
+    // A selected entry is the one that the path box edits.
+    void selectionShowsAndEditsEntry() {
+        queue({QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip")});
+        QTest::mouseClick(listDl()->viewport(), Qt::LeftButton, {},
+                          listDl()->visualItemRect(listDl()->item(0)).center());
+        QCOMPARE(listDl()->currentRow(), 0);
+        QCOMPARE(txtPage()->text(), QStringLiteral("http://host/files/a.zip"));
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("a.zip"));
+        QCOMPARE(rows(listDl()).size(), 3); // showing an entry queues nothing
+        paste(txtPath(), QStringLiteral("/tmp/first.zip"));
+        QCOMPARE(m_form->queuedPaths(),
+                 (QStringList{QStringLiteral("/tmp/first.zip"), dl() + QStringLiteral("b.zip"),
+                              dl() + QStringLiteral("c.zip")}));
+    }
+
+    void deleteRow_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("remaining");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("first of three") << 3 << 0 << QStringList{"1", "2"} << 0;
+        QTest::newRow("middle of three") << 3 << 1 << QStringList{"0", "2"} << 1;
+        QTest::newRow("last of three") << 3 << 2 << QStringList{"0", "1"} << 1;
+        QTest::newRow("only row") << 1 << 0 << QStringList{QueuePlaceholder} << 0;
+    }
+    void deleteRow() {
+        QFETCH(int, count);
+        QFETCH(int, row);
+        QFETCH(QStringList, remaining);
+        QFETCH(int, selected);
+        for (int i = 0; i < count; ++i)
+            queue({QString::number(i)});
+        listDl()->setCurrentRow(row);
+        pressDelete();
+
+        QCOMPARE(rows(listDl()), remaining);
+        QCOMPARE(listDl()->currentRow(), selected);
+        if (remaining.first() == QueuePlaceholder)
+            return;
+        QCOMPARE(m_form->queuedPages().size(), remaining.size());
+        for (int i = 0; i < remaining.size(); ++i)
+            QCOMPARE(m_form->queuedPaths().at(i), dl() + remaining.at(i));
+        // The entry that moved into the selection is shown and edited.
+        QCOMPARE(txtPath()->text(), dl() + remaining.at(selected));
+        paste(txtPath(), QStringLiteral("/x"));
+        QCOMPARE(m_form->queuedPaths().at(selected), QStringLiteral("/x"));
+    }
+
+    void deleteNeedsSelectionAndEntries() {
+        pressDelete(); // the placeholder alone
+        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
+        queue({QStringLiteral("a"), QStringLiteral("b")});
+        listDl()->setCurrentRow(-1);
+        pressDelete();
+        QCOMPARE(rows(listDl()).size(), 2);
+    }
+
+    // An entry named like the placeholder in the first row makes the queue count as empty.
+    void entryNamedLikePlaceholder() {
+        queue({QueuePlaceholder});
+        listDl()->setCurrentRow(0);
+        pressDelete();
+        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
+        queue({QStringLiteral("b.zip")});
+        QCOMPARE(rows(listDl()), QStringList{QStringLiteral("b.zip")});
+    }
+
+    void resetCascade() {
+        queue({QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip")});
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
+        QCOMPARE(txtPage()->text(), QStringLiteral("http://"));
+        // The address's own change ran first and cut the path back to its directory.
+        QCOMPARE(txtPath()->text(), dl());
+        QVERIFY(!control<QListWidget>("listErr")->isVisible());
+        QCOMPARE(m_form->focusWidget(), txtPage());
+        queue({QStringLiteral("d.zip")});
+        QCOMPARE(rows(listDl()), QStringList{QStringLiteral("d.zip")});
+    }
+
+    void saveAsDialog() {
+        queue({QStringLiteral("a.zip"), QStringLiteral("b.zip")});
+        QWidget *open = control<QWidget>("cmdOpen");
+        m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(),
+                             QStringLiteral("!Pas de fenêtre")};
+
+        QTest::mouseClick(open, Qt::LeftButton); // cancelled, nothing confirmed yet
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("b.zip"));
+
+        QTest::mouseClick(open, Qt::LeftButton); // confirmed
+        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+        QCOMPARE(m_form->queuedPaths().at(1), QStringLiteral("/srv/x.zip"));
+
+        paste(txtPath(), QStringLiteral("/typed"));
+        QTest::mouseClick(open, Qt::LeftButton); // cancelled after a confirmed name
+        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+
+        QTest::mouseClick(open, Qt::LeftButton); // the dialog fails
+        QCOMPARE(m_dialog->shown, 4);
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].text, QStringLiteral("Erreur dans cmpOpen\nPas de fenêtre"));
+        QCOMPARE(m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(m_messages[0].title, QStringLiteral("Quorrin"));
+        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+    }
+
+    void alwaysOnTopFollowsCheckBox() {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        auto *box = control<QCheckBox>("ChkAlwaysOnTop");
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(!box->isChecked());
+        QVERIFY(!m_form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(!m_form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(m_form->isVisible());
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(m_form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(m_form->isVisible());
+    }
+
+    void tabOrder() {
+        m_form->show();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        QCOMPARE(QApplication::focusWidget(), txtPage());
+        QStringList visited;
+        for (int i = 0; i < 7; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(visited, (QStringList{"txtPath", "cmdDownLoad", "cmdOpen", "ListDl", "cmdEfface",
+                                       "ChkAlwaysOnTop", "txtPage"}));
+    }
+
+    void layout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("txtPage") << "txtPage" << QRect(8, 136, 361, 19)
+                                 << "N'importe quelle adresse valide, html, exe, zip...etc";
+        QTest::newRow("txtPath") << "txtPath" << QRect(32, 176, 337, 19)
+                                 << "Là où vous souhaitez enregistrer le fichier";
+        QTest::newRow("cmdDownLoad")
+            << "cmdDownLoad" << QRect(8, 80, 129, 29) << "Télécharger les fichiers de la liste";
+        QTest::newRow("Label1") << "Label1" << QRect(8, 120, 225, 17) << "";
+        QTest::newRow("Label2") << "Label2" << QRect(8, 160, 185, 17) << "";
+        QTest::newRow("labMess") << "labMess" << QRect(144, 8, 225, 17) << "";
+        QTest::newRow("cmdOpen") << "cmdOpen" << QRect(8, 178, 25, 17) << "";
+        QTest::newRow("ListDl") << "ListDl" << QRect(144, 24, 225, 82)
+                                << "Liste à télécharger (appuyez sur Suppr pour supprimer l'item)";
+        QTest::newRow("listErr") << "listErr" << QRect(8, 208, 361, 43)
+                                 << "Compte rendu du téléchargement";
+        QTest::newRow("cmdEfface")
+            << "cmdEfface" << QRect(232, 112, 137, 17) << "Réinitialise les paramètres";
+        QTest::newRow("ChkAlwaysOnTop") << "ChkAlwaysOnTop" << QRect(8, 64, 11, 17) << "";
+        QTest::newRow("Label3") << "Label3" << QRect(24, 64, 89, 17) << "";
+    }
+    void layout() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, toolTip);
+        const auto *widget = m_form->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->geometry(), geometry);
+        QCOMPARE(widget->toolTip(), toolTip);
+        QVERIFY2(!widget->accessibleName().isEmpty() || qobject_cast<const QLabel *>(widget),
+                 "a control without a name is mute for a screen reader");
+        // Every label's text fits its place in the window's font.
+        if (const auto *label = qobject_cast<const QLabel *>(widget))
+            QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+    }
+
+    // The queue holds at most 32,767 entries; a paste beyond adds nothing.
+    void fullQueue() {
+        for (int i = 0; i < MaxQueueEntries; ++i)
+            txtPage()->setText(QStringLiteral("http://h/%1").arg(i));
+        QCOMPARE(listDl()->count(), MaxQueueEntries);
+        const QString pathBefore = txtPath()->text();
+        paste(txtPage(), QStringLiteral("http://h/one-too-many"));
+        QCOMPARE(listDl()->count(), MaxQueueEntries);
+        QCOMPARE(m_form->queuedPages().size(), MaxQueueEntries);
+        QCOMPARE(txtPath()->text(), pathBefore);
+        listDl()->setCurrentRow(100);
+        pressDelete();
+        QCOMPARE(listDl()->count(), MaxQueueEntries - 1);
+        QCOMPARE(m_form->queuedPages().at(100), QStringLiteral("http://h/101"));
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
