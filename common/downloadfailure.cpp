@@ -1,0 +1,66 @@
+#include "downloadfailure.h"
+
+namespace quorrin {
+namespace {
+
+QString httpErrorCause(long status) {
+    if (status == 404 || status == 410)
+        return QStringLiteral("Adresse introuvable (erreur HTTP %1)").arg(status);
+    if (status == 401 || status == 403 || status == 407)
+        return QStringLiteral("Accès refusé par le serveur (erreur HTTP %1)").arg(status);
+    if (status < 400)
+        return QStringLiteral("Le serveur n'a pas envoyé le fichier (HTTP %1)").arg(status);
+    if (status >= 500)
+        return QStringLiteral("Le serveur a répondu par une erreur (HTTP %1)").arg(status);
+    return QStringLiteral("Le serveur a refusé la demande (erreur HTTP %1)").arg(status);
+}
+
+} // namespace
+
+QString failureCause(DownloadFailure failure, long detail) {
+    switch (failure) {
+    case DownloadFailure::None:
+        return {};
+    case DownloadFailure::TargetNotWritable:
+        return QStringLiteral("Impossible d'écrire dans le dossier de destination");
+    case DownloadFailure::TargetIsDirectory:
+        return QStringLiteral("Un dossier porte déjà le nom du fichier à enregistrer");
+    case DownloadFailure::UnsupportedAddress:
+        return QStringLiteral("Adresse non prise en charge (http, https, ftp ou ftps attendu)");
+    case DownloadFailure::HostNotFound:
+        return QStringLiteral("Serveur introuvable");
+    case DownloadFailure::ConnectionRefused:
+        return QStringLiteral("Connexion refusée par le serveur");
+    case DownloadFailure::TimedOut:
+        return QStringLiteral("Le serveur ne répond pas (délai dépassé)");
+    case DownloadFailure::Stalled:
+        return QStringLiteral("Transfert bloqué : plus aucune donnée reçue");
+    case DownloadFailure::Interrupted:
+        return QStringLiteral("Transfert interrompu avant la fin du fichier");
+    case DownloadFailure::HttpError:
+        return httpErrorCause(detail);
+    case DownloadFailure::RemoteFileNotFound:
+        return QStringLiteral("Fichier introuvable sur le serveur");
+    case DownloadFailure::AccessDenied:
+        return QStringLiteral("Accès refusé par le serveur");
+    case DownloadFailure::RedirectRefused:
+        return QStringLiteral("Redirection refusée vers une adresse non prise en charge");
+    case DownloadFailure::TooManyRedirects:
+        return QStringLiteral("Trop de redirections");
+    case DownloadFailure::CertificateRejected:
+        return QStringLiteral("Certificat du serveur non accepté");
+    case DownloadFailure::SecureConnectionFailed:
+        return QStringLiteral("Échec de la connexion sécurisée");
+    case DownloadFailure::DiskFull:
+        return QStringLiteral("Disque plein");
+    case DownloadFailure::WriteFailed:
+        return QStringLiteral("Impossible d'écrire le fichier sur le disque");
+    case DownloadFailure::Cancelled:
+        return QStringLiteral("Téléchargement annulé");
+    case DownloadFailure::Other:
+        break;
+    }
+    return QStringLiteral("Échec du téléchargement (erreur %1)").arg(detail);
+}
+
+} // namespace quorrin

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace quorrin {
+
+// Why a download did not leave the complete file at its target.
+enum class DownloadFailure {
+    None,
+    TargetNotWritable,  // directory missing or read-only, or something other than a file there
+    TargetIsDirectory,  // a directory stands at the target's path
+    UnsupportedAddress, // not an http, https, ftp or ftps address
+    HostNotFound,
+    ConnectionRefused,
+    TimedOut,           // no connection within the connect time-out
+    Stalled,            // the transfer moved nothing for the stall time-out
+    Interrupted,        // connection lost, or fewer bytes than announced
+    HttpError,          // the server answered with an error status (detail: the status)
+    RemoteFileNotFound, // an FTP server has no such file
+    AccessDenied,       // login or permission refused by the server
+    RedirectRefused,    // a redirect to a scheme other than http, https, ftp, ftps
+    TooManyRedirects,
+    CertificateRejected,
+    SecureConnectionFailed,
+    DiskFull,
+    WriteFailed,
+    Cancelled,
+    Other, // detail: the libcurl result code
+};
+
+// One short French sentence that tells the user why, for a download report. `detail` is the
+// HTTP status for HttpError and the libcurl result code for Other; other failures ignore it.
+QString failureCause(DownloadFailure failure, long detail = 0);
+
+} // namespace quorrin

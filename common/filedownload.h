@@ -1,0 +1,61 @@
+#pragma once
+
+#include "downloadfailure.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace quorrin {
+
+struct DownloadResult {
+    bool ok = false; // the complete file is now at the target
+    QString cause;   // why it failed, one short French sentence for the user; empty when ok
+    DownloadFailure failure = DownloadFailure::None;
+};
+
+// One libcurl transfer handle that lives across calls, so that connections, DNS answers and
+// TLS sessions are reused from one download to the next. Blocking; use from one thread.
+class FileDownloader {
+public:
+    FileDownloader();
+    ~FileDownloader();
+    FileDownloader(const FileDownloader &) = delete;
+    FileDownloader &operator=(const FileDownloader &) = delete;
+
+    // Called during the transfer, at least a few times a second, with bytes received and the
+    // announced total (0 when unknown). Returning false abandons the transfer.
+    using Progress = std::function<bool(qint64 received, qint64 total)>;
+
+    // Downloads `url` (http, https, ftp, ftps; redirects followed) into the file `path`, taken
+    // exactly as given. The data goes to a temporary file beside the target, which replaces
+    // the target only once the whole file has arrived; on failure the target is untouched.
+    DownloadResult download(const QString &url, const QString &path, const Progress &progress = {});
+
+    // A transfer that receives nothing for this long is abandoned. Default 60 s.
+    void setStallTimeout(std::chrono::milliseconds timeout);
+
+private:
+    struct Session;
+    std::unique_ptr<Session> m_session;
+};
+
+// Downloads with the process-wide downloader and records the outcome in lastDownloadOk().
+DownloadResult DownloadToFile(const QString &url, const QString &path);
+
+// Downloads `url` into `path` and returns true exactly when the complete file is at `path`.
+// The transfer writes into a new temporary file in the same directory, and only a complete,
+// successful transfer (a success status, as many bytes as announced, data flushed to disk)
+// is renamed onto `path`, replacing what was there. A failed, abandoned or interrupted
+// transfer removes its temporary file and leaves whatever was at `path` as it was; so does
+// a target that cannot be written (missing or read-only directory, a directory at `path`),
+// which is found before anything is sent. "?" and "*" in `path` are plain characters.
+// Uses one process-wide downloader, so later calls reuse its connections.
+bool DownloadFile(const QString &url, const QString &path);
+
+// The outcome of the last DownloadFile or DownloadToFile in this process; false at start.
+bool lastDownloadOk();
+
+} // namespace quorrin

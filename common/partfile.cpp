@@ -1,0 +1,161 @@
+#include "partfile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorrin {
+namespace {
+
+// Keeps ".<name>.XXXXXX.part" within the 255 bytes a file name may have.
+constexpr qsizetype MaxNameInPartFile = 200;
+
+QByteArray randomSuffix() {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray suffix(6, '\0');
+    for (char &c : suffix)
+        c = letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return suffix;
+}
+
+DownloadFailure failureOfErrno(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return DownloadFailure::DiskFull;
+    case ENOENT:
+    case ENOTDIR:
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ENAMETOOLONG:
+        return DownloadFailure::TargetNotWritable;
+    default:
+        return DownloadFailure::WriteFailed;
+    }
+}
+
+QByteArray directoryOf(const QByteArray &path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+void syncDirectory(const QByteArray &directory) {
+    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd); // only makes the rename durable sooner; the file's data is already synced
+    ::close(fd);
+}
+
+} // namespace
+
+PartFile::PartFile(const QString &target)
+    : m_target(QFile::encodeName(target)) {
+    const QByteArray name = m_target.mid(m_target.lastIndexOf('/') + 1);
+
+    struct stat existing {};
+    const bool exists = !m_target.isEmpty() && ::stat(m_target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        m_failure = DownloadFailure::TargetIsDirectory;
+        return;
+    }
+    // Renaming onto a device, a pipe or a socket would replace it: refuse rather than surprise.
+    if ((exists && !S_ISREG(existing.st_mode)) || name.isEmpty()) {
+        m_failure = DownloadFailure::TargetNotWritable;
+        return;
+    }
+    // A replaced file keeps its permissions; a new one gets the usual ones (umask applies).
+    create(directoryOf(m_target), name, exists ? int(existing.st_mode & 0777) : -1);
+}
+
+PartFile::~PartFile() {
+    discard();
+}
+
+QString PartFile::temporaryPath() const {
+    return QFile::decodeName(m_temporary);
+}
+
+bool PartFile::create(const QByteArray &directory, const QByteArray &name, int mode) {
+    const QByteArray stem = name.left(MaxNameInPartFile);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray candidate = directory + '/' + '.' + stem + '.' + randomSuffix() + ".part";
+        m_fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_temporary = candidate;
+            if (mode >= 0)
+                ::fchmod(m_fd, mode_t(mode));
+            return true;
+        }
+        if (errno != EEXIST) {
+            m_failure = failureOfErrno(errno);
+            return false;
+        }
+    }
+    m_failure = DownloadFailure::WriteFailed;
+    return false;
+}
+
+bool PartFile::write(const char *data, std::size_t size) {
+    while (size > 0 && m_fd >= 0) {
+        const ssize_t written = ::write(m_fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            fail(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += written;
+        size -= std::size_t(written);
+        m_size += written;
+    }
+    return m_fd >= 0;
+}
+
+bool PartFile::commit() {
+    if (m_fd < 0)
+        return false;
+    // Some file systems report a full disk only when the data is flushed or the file closed.
+    if (::fsync(m_fd) != 0) {
+        fail(errno);
+        return false;
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 || ::rename(m_temporary.constData(), m_target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(m_temporary.constData());
+        m_temporary.clear();
+        m_failure = failureOfErrno(error) == DownloadFailure::DiskFull
+                        ? DownloadFailure::DiskFull
+                        : DownloadFailure::WriteFailed;
+        return false;
+    }
+    m_temporary.clear();
+    syncDirectory(directoryOf(m_target));
+    return true;
+}
+
+void PartFile::fail(int error) {
+    const DownloadFailure failure = failureOfErrno(error);
+    m_failure = failure == DownloadFailure::DiskFull ? failure : DownloadFailure::WriteFailed;
+    discard();
+}
+
+void PartFile::discard() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temporary.isEmpty()) {
+        ::unlink(m_temporary.constData());
+        m_temporary.clear();
+    }
+}
+
+} // namespace quorrin

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "downloadfailure.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+
+namespace quorrin {
+
+// A new, uniquely named temporary file beside a target (".<name>.XXXXXX.part" in the target's
+// directory), which only commit() puts at the target's path, in one rename. Until then the
+// target is left alone; a part file that is not committed is removed when destroyed.
+class PartFile {
+public:
+    // Creates the temporary file; when that is not possible, isOpen() is false and failure()
+    // says why. The target's path is used exactly as given: no pattern characters.
+    explicit PartFile(const QString &target);
+    ~PartFile();
+    PartFile(const PartFile &) = delete;
+    PartFile &operator=(const PartFile &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    DownloadFailure failure() const { return m_failure; }
+    // Bytes written so far.
+    qint64 size() const { return m_size; }
+    QString temporaryPath() const;
+
+    // Appends all of `data`; false (and failure() set) when the disk refuses it.
+    bool write(const char *data, std::size_t size);
+    // Flushes the data to the disk and renames the part file onto the target, replacing what
+    // was there. False, with failure() set and the target untouched, when any step fails.
+    bool commit();
+
+private:
+    bool create(const QByteArray &directory, const QByteArray &name, int mode);
+    void fail(int error);
+    void discard();
+
+    QByteArray m_target;
+    QByteArray m_temporary;
+    int m_fd = -1;
+    qint64 m_size = 0;
+    DownloadFailure m_failure = DownloadFailure::None;
+};
+
+} // namespace quorrin

@@ -1,0 +1,23 @@
+#include "urlencoding.h"
+
+#include <QUrl>
+
+namespace quorrin {
+
+QByteArray percentEncodedUrl(const QString &address) {
+    // Tolerant parsing encodes stray spaces and a "%" that starts no escape, and leaves
+    // valid escapes alone, which is what keeps "%20" from becoming "%2520".
+    const QUrl url(address.trimmed(), QUrl::TolerantMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return {};
+    return url.toEncoded(QUrl::RemoveFragment);
+}
+
+bool isDownloadScheme(const QString &scheme) {
+    for (const char *allowed : {"http", "https", "ftp", "ftps"})
+        if (scheme.compare(QLatin1String(allowed), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+} // namespace quorrin

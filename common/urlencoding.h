@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace quorrin {
+
+// The address as a browser would send what the user pasted: surrounding blanks dropped,
+// spaces and non-ASCII characters percent-encoded as UTF-8, an international host name in
+// punycode, the fragment left out; what is already percent-encoded stays as it is. Empty
+// when the text is not an absolute address with a scheme and a host.
+QByteArray percentEncodedUrl(const QString &address);
+
+// True for the schemes that a download may use, and that a redirect may lead to.
+bool isDownloadScheme(const QString &scheme);
+
+} // namespace quorrin

@@ -1,0 +1,463 @@
+#include "childserver.h"
+#include "filedownload.h"
+#include "httpserver.h"
+#include "scriptedserver.h"
+#include "version.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <httplib.h>
+#include <mutex>
+#include <set>
+#include <unistd.h>
+
+using namespace quorrin;
+using namespace quorrin::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(quorrin::DownloadFailure)
+
+namespace {
+
+const QByteArray OldContent("ancien contenu");
+const QString Target = QStringLiteral("file.bin");
+
+// Larger than libcurl's receive buffer, so that a file arrives in several pieces.
+QByteArray makePayload() {
+    QByteArray data;
+    for (int line = 0; data.size() < 1536 * 1024; ++line)
+        data += "line " + QByteArray::number(line) + '\n';
+    return data;
+}
+
+QByteArray contentOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &content) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// Every entry of the directory, hidden ones included: a left-over part file shows up here.
+QStringList entriesOf(const QString &directory) {
+    return QDir(directory).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray replyAnnouncing(int length, const QByteArray &body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+           QByteArray::number(length) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+class TestFileDownload : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void moduleOperationRecordsOutcome();
+    void httpReplies_data();
+    void httpReplies();
+    void brokenTransfers_data();
+    void brokenTransfers();
+    void addressFailures_data();
+    void addressFailures();
+    void unwritableTargets_data();
+    void unwritableTargets();
+    void wildcardCharactersAreLiteral_data();
+    void wildcardCharactersAreLiteral();
+    void fullDisk();
+    void ftp_data();
+    void ftp();
+    void rejectsUntrustedCertificate();
+    void reusesConnection();
+    void reportsProgressAndCancels();
+
+private:
+    // Checks a download's result and what it left in `directory`, where `Target` held
+    // OldContent before when `existing`.
+    void verifyOutcome(const DownloadResult &result, DownloadFailure expected,
+                       const QString &directory, bool existing, const QByteArray &content);
+    int requestCount();
+
+    QByteArray m_payload = makePayload();
+    std::unique_ptr<HttpServer> m_http;
+    std::mutex m_mutex;
+    int m_requests = 0;
+    std::set<int> m_clientPorts;
+    std::string m_userAgent;
+};
+
+void TestFileDownload::initTestCase() {
+    // The servers are on loopback; a proxy from the environment must not take the requests.
+    for (const char *variable : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy",
+                                 "HTTP_PROXY", "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
+        qunsetenv(variable);
+    m_http = std::make_unique<HttpServer>([this](httplib::Server &server) {
+        const std::string payload = m_payload.toStdString();
+        const auto serve = [payload](const httplib::Request &, httplib::Response &response) {
+            response.set_content(payload, "application/octet-stream");
+        };
+        server.Get("/file", serve);
+        server.Get("/été 1.bin", serve);
+        server.Get("/empty", [](const httplib::Request &, httplib::Response &response) {
+            response.set_content("", "application/octet-stream");
+        });
+        server.Get("/chunked", [payload](const httplib::Request &, httplib::Response &response) {
+            response.set_chunked_content_provider("application/octet-stream",
+                                                  [payload](size_t, httplib::DataSink &sink) {
+                                                      sink.write(payload.data(), payload.size());
+                                                      sink.done();
+                                                      return true;
+                                                  });
+        });
+        const auto status = [](int code) {
+            return [code](const httplib::Request &, httplib::Response &response) {
+                response.status = code;
+                response.set_content("page d'erreur", "text/plain");
+            };
+        };
+        server.Get("/missing", status(404));
+        server.Get("/broken", status(500));
+        const auto redirect = [](const char *location) {
+            return [location](const httplib::Request &, httplib::Response &response) {
+                response.set_redirect(location);
+            };
+        };
+        server.Get("/hop1", redirect("/hop2"));
+        server.Get("/hop2", redirect("/file"));
+        server.Get("/to-local-file", redirect("file:///etc/hostname"));
+        server.Get("/loop", redirect("/loop"));
+        server.set_logger([this](const httplib::Request &request, const httplib::Response &) {
+            const std::lock_guard lock(m_mutex);
+            ++m_requests;
+            m_clientPorts.insert(request.remote_port);
+            m_userAgent = request.get_header_value("User-Agent");
+        });
+    });
+}
+
+void TestFileDownload::verifyOutcome(const DownloadResult &result, DownloadFailure expected,
+                                     const QString &directory, bool existing,
+                                     const QByteArray &content) {
+    const bool ok = expected == DownloadFailure::None;
+    QCOMPARE(result.failure, expected);
+    QCOMPARE(result.ok, ok);
+    QCOMPARE(result.cause.isEmpty(), ok);
+    const QString target = QDir(directory).filePath(Target);
+    if (ok)
+        QCOMPARE(contentOf(target), content);
+    else if (existing)
+        QCOMPARE(contentOf(target), OldContent);
+    QCOMPARE(entriesOf(directory), ok || existing ? QStringList{Target} : QStringList{});
+}
+
+int TestFileDownload::requestCount() {
+    const std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void TestFileDownload::moduleOperationRecordsOutcome() {
+    QVERIFY(!lastDownloadOk());
+    QTemporaryDir directory;
+    const QString target = directory.filePath(Target);
+    QVERIFY(DownloadFile(m_http->url(QStringLiteral("/file")), target));
+    QVERIFY(lastDownloadOk());
+    QCOMPARE(contentOf(target), m_payload);
+
+    QVERIFY(!DownloadFile(m_http->url(QStringLiteral("/missing")), target));
+    QVERIFY(!lastDownloadOk());
+    QCOMPARE(contentOf(target), m_payload); // a failed transfer keeps the earlier file
+    const DownloadResult result = DownloadToFile(m_http->url(QStringLiteral("/broken")), target);
+    QCOMPARE(result.cause, QStringLiteral("Le serveur a répondu par une erreur (HTTP 500)"));
+}
+
+void TestFileDownload::httpReplies_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<DownloadFailure>("failure");
+    QTest::addColumn<QString>("causeMentions");
+
+    const auto none = DownloadFailure::None;
+    QTest::newRow("new file") << "/file" << false << none << QString();
+    QTest::newRow("replaces an existing file") << "/file" << true << none << QString();
+    QTest::newRow("space and accent in the address") << "/été 1.bin" << false << none << QString();
+    QTest::newRow("empty file") << "/empty" << false << none << QString();
+    QTest::newRow("chunked, no announced length") << "/chunked" << false << none << QString();
+    QTest::newRow("redirect chain") << "/hop1" << true << none << QString();
+    QTest::newRow("404") << "/missing" << false << DownloadFailure::HttpError << "HTTP 404";
+    QTest::newRow("404 keeps the old file")
+        << "/missing" << true << DownloadFailure::HttpError << "HTTP 404";
+    QTest::newRow("500") << "/broken" << true << DownloadFailure::HttpError << "HTTP 500";
+    QTest::newRow("redirect to file: refused")
+        << "/to-local-file" << true << DownloadFailure::RedirectRefused << QString();
+    QTest::newRow("redirect loop")
+        << "/loop" << false << DownloadFailure::TooManyRedirects << QString();
+}
+
+void TestFileDownload::httpReplies() {
+    QFETCH(QString, path);
+    QFETCH(bool, existing);
+    QFETCH(DownloadFailure, failure);
+    QFETCH(QString, causeMentions);
+    QTemporaryDir directory;
+    if (existing)
+        writeFile(directory.filePath(Target), OldContent);
+
+    FileDownloader downloader;
+    const DownloadResult result =
+        downloader.download(m_http->url(path), directory.filePath(Target));
+    const QByteArray expected = path == QLatin1String("/empty") ? QByteArray() : m_payload;
+    verifyOutcome(result, failure, directory.path(), existing, expected);
+    QVERIFY2(result.cause.contains(causeMentions), qPrintable(result.cause));
+}
+
+void TestFileDownload::brokenTransfers_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<ScriptedServer::Ending>("ending");
+    QTest::addColumn<DownloadFailure>("failure");
+
+    const QByteArray body(1000, 'x');
+    const QByteArray part = body.left(400);
+    using Ending = ScriptedServer::Ending;
+    // The first row shows that the scripted server itself can deliver a file.
+    QTest::newRow("whole body, then close")
+        << replyAnnouncing(1000, body) << Ending::Close << DownloadFailure::None;
+    QTest::newRow("body cut short of its length")
+        << replyAnnouncing(1000, part) << Ending::Close << DownloadFailure::Interrupted;
+    QTest::newRow("connection reset mid-body")
+        << replyAnnouncing(1000, part) << Ending::Reset << DownloadFailure::Interrupted;
+    QTest::newRow("closed without a reply")
+        << QByteArray() << Ending::Close << DownloadFailure::Interrupted;
+    QTest::newRow("stalls before replying")
+        << QByteArray() << Ending::Stall << DownloadFailure::Stalled;
+    QTest::newRow("stalls after the headers")
+        << replyAnnouncing(1000, {}) << Ending::Stall << DownloadFailure::Stalled;
+    QTest::newRow("stalls mid-body")
+        << replyAnnouncing(1000, part) << Ending::Stall << DownloadFailure::Stalled;
+}
+
+void TestFileDownload::brokenTransfers() {
+    QFETCH(QByteArray, reply);
+    QFETCH(ScriptedServer::Ending, ending);
+    QFETCH(DownloadFailure, failure);
+    QTemporaryDir directory;
+    writeFile(directory.filePath(Target), OldContent);
+    ScriptedServer server(reply, ending);
+
+    FileDownloader downloader;
+    downloader.setStallTimeout(300ms);
+    QElapsedTimer clock;
+    clock.start();
+    const DownloadResult result =
+        downloader.download(server.url(QStringLiteral("/f")), directory.filePath(Target));
+    verifyOutcome(result, failure, directory.path(), true, QByteArray(1000, 'x'));
+    QVERIFY2(clock.elapsed() < 5000, "a stall must end after the stall time-out");
+}
+
+void TestFileDownload::addressFailures_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<DownloadFailure>("failure");
+
+    QTest::newRow("refused port") << QString() << DownloadFailure::ConnectionRefused;
+    QTest::newRow("unknown host") << "http://quorrin-test.invalid/f.bin"
+                                  << DownloadFailure::HostNotFound;
+    QTest::newRow("local file address")
+        << "file:///etc/hostname" << DownloadFailure::UnsupportedAddress;
+    QTest::newRow("other scheme") << "gopher://127.0.0.1/f" << DownloadFailure::UnsupportedAddress;
+    QTest::newRow("no scheme") << "127.0.0.1/f.bin" << DownloadFailure::UnsupportedAddress;
+}
+
+void TestFileDownload::addressFailures() {
+    QFETCH(QString, url);
+    QFETCH(DownloadFailure, failure);
+    const ClosedPort closed;
+    if (url.isEmpty())
+        url = QStringLiteral("http://127.0.0.1:%1/f.bin").arg(closed.port());
+    QTemporaryDir directory;
+    writeFile(directory.filePath(Target), OldContent);
+
+    const DownloadResult result = FileDownloader().download(url, directory.filePath(Target));
+    verifyOutcome(result, failure, directory.path(), true, {});
+}
+
+void TestFileDownload::unwritableTargets_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<DownloadFailure>("failure");
+
+    QTest::newRow("missing directory") << "absent/file.bin" << DownloadFailure::TargetNotWritable;
+    QTest::newRow("read-only directory") << "locked/file.bin" << DownloadFailure::TargetNotWritable;
+    QTest::newRow("directory at the path") << "occupied" << DownloadFailure::TargetIsDirectory;
+    QTest::newRow("path ending in a separator")
+        << "occupied/" << DownloadFailure::TargetIsDirectory;
+    QTest::newRow("no name at all") << "" << DownloadFailure::TargetNotWritable;
+}
+
+void TestFileDownload::unwritableTargets() {
+    QFETCH(QString, target);
+    QFETCH(DownloadFailure, failure);
+    QTemporaryDir directory;
+    const QDir root(directory.path());
+    QVERIFY(root.mkdir(QStringLiteral("occupied")) && root.mkdir(QStringLiteral("locked")));
+    const QString locked = root.filePath(QStringLiteral("locked"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    const auto unlock = qScopeGuard([&] { QFile::setPermissions(locked, QFile::WriteOwner); });
+    bool boundReadOnly = false;
+    const auto unmount = qScopeGuard([&] {
+        if (boundReadOnly)
+            QProcess::execute(QStringLiteral("umount"), {locked});
+    });
+    if (target.startsWith(QLatin1String("locked")) && ::access(qPrintable(locked), W_OK) == 0) {
+        // Root writes whatever the permission bits say; a read-only mount stops root too.
+        boundReadOnly = QProcess::execute(
+                            QStringLiteral("mount"),
+                            {QStringLiteral("-o"), QStringLiteral("bind,ro"), locked, locked}) == 0;
+        if (!boundReadOnly)
+            QSKIP("this user may write into a read-only directory and cannot mount one");
+    }
+
+    const int requestsBefore = requestCount();
+    const QString path = target.isEmpty() ? QString() : root.filePath(target);
+    const DownloadResult result =
+        FileDownloader().download(m_http->url(QStringLiteral("/file")), path);
+    QCOMPARE(result.failure, failure);
+    QVERIFY(!result.cause.isEmpty());
+    QCOMPARE(requestCount(), requestsBefore); // refused before anything was sent
+    QCOMPARE(entriesOf(directory.path()),
+             (QStringList{QStringLiteral("locked"), QStringLiteral("occupied")}));
+    QCOMPARE(entriesOf(root.filePath(QStringLiteral("occupied"))), QStringList{});
+}
+
+void TestFileDownload::wildcardCharactersAreLiteral_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("existing");
+    QTest::newRow("question mark") << "a?.bin" << false;
+    QTest::newRow("star") << "*.bin" << false;
+    QTest::newRow("existing star file replaced") << "*.bin" << true;
+}
+
+void TestFileDownload::wildcardCharactersAreLiteral() {
+    QFETCH(QString, name);
+    QFETCH(bool, existing);
+    QTemporaryDir directory;
+    const QDir root(directory.path());
+    QStringList others{QStringLiteral("a1.bin"), QStringLiteral("ab.bin")};
+    for (const QString &other : others)
+        writeFile(root.filePath(other), OldContent);
+    if (existing)
+        writeFile(root.filePath(name), OldContent);
+
+    QVERIFY(
+        FileDownloader().download(m_http->url(QStringLiteral("/file")), root.filePath(name)).ok);
+    QCOMPARE(contentOf(root.filePath(name)), m_payload);
+    for (const QString &other : others)
+        QCOMPARE(contentOf(root.filePath(other)), OldContent);
+    others << name;
+    others.sort();
+    QCOMPARE(entriesOf(root.path()), others);
+}
+
+void TestFileDownload::fullDisk() {
+    QTemporaryDir directory;
+    const QString small = directory.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkdir(small));
+    const int mounted =
+        QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=256k"), QStringLiteral("tmpfs"), small});
+    if (mounted != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+    writeFile(QDir(small).filePath(Target), OldContent);
+
+    const DownloadResult result = FileDownloader().download(m_http->url(QStringLiteral("/file")),
+                                                            QDir(small).filePath(Target));
+    verifyOutcome(result, DownloadFailure::DiskFull, small, true, {});
+}
+
+void TestFileDownload::ftp_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<DownloadFailure>("failure");
+    QTest::newRow("whole file") << "file.bin" << DownloadFailure::None;
+    QTest::newRow("space and accent in the name") << "été 1.bin" << DownloadFailure::None;
+    QTest::newRow("missing file") << "absent.bin" << DownloadFailure::RemoteFileNotFound;
+}
+
+void TestFileDownload::ftp() {
+    QFETCH(QString, name);
+    QFETCH(DownloadFailure, failure);
+    QTemporaryDir served;
+    for (const QString &file : {QStringLiteral("file.bin"), QStringLiteral("été 1.bin")})
+        writeFile(served.filePath(file), m_payload);
+    std::unique_ptr<ChildServer> server;
+    try {
+        server = startFtpServer(served.path());
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+    QTemporaryDir directory;
+    const QString url = QStringLiteral("ftp://127.0.0.1:%1/%2").arg(server->port()).arg(name);
+    const DownloadResult result = FileDownloader().download(url, directory.filePath(Target));
+    verifyOutcome(result, failure, directory.path(), false, m_payload);
+}
+
+void TestFileDownload::rejectsUntrustedCertificate() {
+    QTemporaryDir scratch;
+    std::unique_ptr<ChildServer> server;
+    try {
+        server = startSelfSignedTlsServer(scratch.path());
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+    QTemporaryDir directory;
+    const QString url = QStringLiteral("https://127.0.0.1:%1/").arg(server->port());
+    const DownloadResult result = FileDownloader().download(url, directory.filePath(Target));
+    verifyOutcome(result, DownloadFailure::CertificateRejected, directory.path(), false, {});
+}
+
+void TestFileDownload::reusesConnection() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_clientPorts.clear();
+    }
+    QTemporaryDir directory;
+    FileDownloader downloader;
+    for (const QString &name : {QStringLiteral("one.bin"), QStringLiteral("two.bin")})
+        QVERIFY(
+            downloader.download(m_http->url(QStringLiteral("/file")), directory.filePath(name)).ok);
+    const std::lock_guard lock(m_mutex);
+    QCOMPARE(m_clientPorts.size(), std::size_t(1));
+    QCOMPARE(m_userAgent, std::string("Quorrin/" QUORRIN_VERSION));
+}
+
+void TestFileDownload::reportsProgressAndCancels() {
+    ScriptedServer server(replyAnnouncing(1000, QByteArray(400, 'x')),
+                          ScriptedServer::Ending::Stall);
+    QTemporaryDir directory;
+    qint64 lastReceived = -1;
+    qint64 lastTotal = -1;
+    const auto progress = [&](qint64 received, qint64 total) {
+        lastReceived = received;
+        lastTotal = total;
+        return received < 400; // abandons once the server has sent what it will
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const DownloadResult result = FileDownloader().download(server.url(QStringLiteral("/f")),
+                                                            directory.filePath(Target), progress);
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(lastReceived, qint64(400));
+    QCOMPARE(lastTotal, qint64(1000));
+    verifyOutcome(result, DownloadFailure::Cancelled, directory.path(), false, {});
+}
+
+QTEST_GUILESS_MAIN(TestFileDownload)
+#include "tst_filedownload.moc"

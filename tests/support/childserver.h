@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace quorrin::test {
+
+// A real server run as a child process on 127.0.0.1 at a port it picks itself and prints.
+// Throws when it does not start; killed when destroyed.
+class ChildServer {
+public:
+    // Runs `program` and reads the port from the first number after `portMarker` on its output.
+    ChildServer(const QString &program, const QStringList &arguments, const QString &portMarker);
+    ~ChildServer();
+    ChildServer(const ChildServer &) = delete;
+    ChildServer &operator=(const ChildServer &) = delete;
+
+    int port() const { return m_port; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    int m_port = 0;
+};
+
+// An anonymous, read-only FTP server (Python's pyftpdlib) that serves `root`.
+std::unique_ptr<ChildServer> startFtpServer(const QString &root);
+
+// An HTTPS server (openssl s_server) with a certificate it signed itself, made in `scratch`.
+std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch);
+
+} // namespace quorrin::test

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace quorrin::test {
+
+// A loopback TCP server for replies that a well-behaved HTTP server never sends: it reads
+// each request, writes `reply` as it is, then ends the connection as `ending` says.
+// Connections are served one after the other on its own thread; it stops when destroyed.
+class ScriptedServer {
+public:
+    enum class Ending {
+        Close, // an orderly close
+        Reset, // a TCP reset
+        Stall, // keep the connection open, silent, until the server is destroyed
+    };
+    ScriptedServer(QByteArray reply, Ending ending);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer &) = delete;
+    ScriptedServer &operator=(const ScriptedServer &) = delete;
+
+    // "http://127.0.0.1:<port>" followed by `path`.
+    QString url(const QString &path) const;
+
+private:
+    void serve();
+    void answer(int connection);
+
+    QByteArray m_reply;
+    Ending m_ending;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::vector<int> m_stalled;
+    std::thread m_thread;
+};
+
+// A loopback port on which nothing listens while this lives: connections to it are refused.
+class ClosedPort {
+public:
+    ClosedPort();
+    ~ClosedPort();
+    ClosedPort(const ClosedPort &) = delete;
+    ClosedPort &operator=(const ClosedPort &) = delete;
+    int port() const { return m_port; }
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+};
+
+} // namespace quorrin::test
