@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace quorrin {
@@ -238,13 +239,14 @@ void FileDownloader::setStallTimeout(std::chrono::milliseconds timeout) {
 
 namespace {
 
+// Downloads through the process-wide downloader happen one at a time.
 std::mutex &moduleMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
-bool &lastOk() {
-    static bool ok = false;
+std::atomic<bool> &lastOk() {
+    static std::atomic<bool> ok{false};
     return ok;
 }
 
@@ -263,7 +265,6 @@ bool DownloadFile(const QString &url, const QString &path) {
 }
 
 bool lastDownloadOk() {
-    const std::lock_guard lock(moduleMutex());
     return lastOk();
 }
 

@@ -35,6 +35,7 @@ public:
 
 private:
     bool create(const QByteArray &directory, const QByteArray &name, int mode);
+    void startWriteback();
     void fail(int error);
     void discard();
 
@@ -42,6 +43,7 @@ private:
     QByteArray m_temporary;
     int m_fd = -1;
     qint64 m_size = 0;
+    qint64 m_writebackStart = 0;
     DownloadFailure m_failure = DownloadFailure::None;
 };
 
