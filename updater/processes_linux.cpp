@@ -79,7 +79,7 @@ QList<ProcessEntry> runningProcesses() {
         const std::optional<quint32> id = processIdOf(entryName);
         if (!id)
             continue;
-        QString name = executableNameOf(ProcDirectory + entryName);
+        const QString name = executableNameOf(ProcDirectory + entryName);
         if (!name.isEmpty())
             processes.append({*id, name});
     }
