@@ -1,0 +1,189 @@
+// Measures Quorrin's downloads against the curl tool on loopback, served by nginx.
+//   bench_download [--size-mib N] [--runs N] [--scratch DIRECTORY]
+// Not a test: it prints figures and fails only when a download fails.
+
+#include "filedownload.h"
+#include "nginxserver.h"
+#include "processmeasure.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+using namespace quorrin;
+using namespace quorrin::bench;
+
+namespace {
+
+struct Options {
+    qint64 sizeMiB = 1024;
+    int runs = 3;
+    QString scratch = QDir::tempPath();
+};
+
+// What every measurement shares: this program (to run a download in a fresh process of its
+// own), a server, the directory it serves and a directory for the downloaded copies.
+struct Setup {
+    QString self;
+    NginxServer &server;
+    QString served;
+    QString downloads;
+    int runs = 3;
+};
+
+// In the child process: one DownloadFile, as Quorrin makes it.
+int fetch(const QString &url, const QString &path) {
+    const DownloadResult result = DownloadToFile(url, path);
+    if (!result.ok)
+        std::fprintf(stderr, "%s\n", qPrintable(result.cause));
+    return result.ok ? 0 : 1;
+}
+
+// A file of `sizeMiB` MiB whose blocks all differ, so that a misplaced block shows.
+bool makeFile(const QString &path, qint64 sizeMiB) {
+    QFile file(path);
+    if (file.exists() && file.size() == sizeMiB << 20)
+        return true;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, '\0');
+    for (qint64 i = 0; i < sizeMiB; ++i) {
+        for (qsizetype j = 0; j < block.size(); j += 8) {
+            const quint64 word = quint64(i) << 32 | quint64(j);
+            std::memcpy(block.data() + j, &word, sizeof word);
+        }
+        if (file.write(block) != block.size())
+            return false;
+    }
+    return true;
+}
+
+bool sameContent(const QString &first, const QString &second) {
+    QFile a(first);
+    QFile b(second);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.size() != b.size())
+        return false;
+    if (a.size() == 0)
+        return true;
+    const uchar *left = a.map(0, a.size());
+    const uchar *right = b.map(0, b.size());
+    return left && right && std::memcmp(left, right, size_t(a.size())) == 0;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+ProcessCost downloadWithQuorrin(const Setup &setup, const QString &name, const QString &target) {
+    return runMeasured({setup.self, QStringLiteral("--fetch"), setup.server.url(name), target});
+}
+
+ProcessCost downloadWithCurl(const Setup &setup, const QString &name, const QString &target) {
+    return runMeasured({QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-o"),
+                        target, setup.server.url(name)});
+}
+
+// One large file, fetched by DownloadFile in a process of its own and by `curl -o`, in turn.
+bool measureLargeFile(const Setup &setup, qint64 sizeMiB) {
+    const QString name = QStringLiteral("large.bin");
+    const QString small = QStringLiteral("small.bin");
+    const QString served = QDir(setup.served).filePath(name);
+    std::printf("Preparing a %lld MiB file...\n", sizeMiB);
+    std::fflush(stdout);
+    if (!makeFile(served, sizeMiB) || !makeFile(QDir(setup.served).filePath(small), 1))
+        return false;
+    const QString target = QDir(setup.downloads).filePath(name);
+
+    std::vector<double> ours, curl, curlSynced;
+    long oursPeak = 0, curlPeak = 0;
+    for (int run = 0; run < setup.runs; ++run) {
+        const ProcessCost quorrin = downloadWithQuorrin(setup, name, target);
+        if (quorrin.exitCode != 0 || (run == 0 && !sameContent(served, target)))
+            return false;
+        QFile::remove(target);
+        const ProcessCost tool = downloadWithCurl(setup, name, target);
+        // DownloadFile returns once the data is on the disk; curl -o does not wait for that.
+        const ProcessCost flush = runMeasured({QStringLiteral("sync"), target});
+        if (tool.exitCode != 0 || flush.exitCode != 0)
+            return false;
+        QFile::remove(target);
+        std::printf("run %d: DownloadFile %.3f s, %ld KiB peak; curl -o %.3f s, %ld KiB peak; "
+                    "then sync %.3f s\n",
+                    run + 1, quorrin.seconds, quorrin.peakKiB, tool.seconds, tool.peakKiB,
+                    flush.seconds);
+        std::fflush(stdout);
+        ours.push_back(quorrin.seconds);
+        curl.push_back(tool.seconds);
+        curlSynced.push_back(tool.seconds + flush.seconds);
+        oursPeak = std::max(oursPeak, quorrin.peakKiB);
+        curlPeak = std::max(curlPeak, tool.peakKiB);
+    }
+    // The same program fetching a small file shows whether memory grows with the size.
+    const QString smallTarget = QDir(setup.downloads).filePath(small);
+    const ProcessCost smallFetch = downloadWithQuorrin(setup, small, smallTarget);
+    QFile::remove(smallTarget);
+
+    const double oursMedian = median(ours), curlMedian = median(curl);
+    std::printf("\n%lld MiB over loopback, median of %d runs:\n", sizeMiB, setup.runs);
+    std::printf("  DownloadFile  %.3f s  (%.0f MiB/s)  peak %ld KiB (%ld KiB for 1 MiB)\n",
+                oursMedian, double(sizeMiB) / oursMedian, oursPeak, smallFetch.peakKiB);
+    std::printf("  curl -o       %.3f s  (%.0f MiB/s)  peak %ld KiB\n", curlMedian,
+                double(sizeMiB) / curlMedian, curlPeak);
+    std::printf("  curl -o; sync %.3f s  (the same guarantee as DownloadFile: data on disk)\n",
+                median(curlSynced));
+    std::printf("  ratio DownloadFile / curl -o: %.3f (goal <= 1.05)\n", oursMedian / curlMedian);
+    std::printf("  ratio DownloadFile / curl -o; sync: %.3f\n", oursMedian / median(curlSynced));
+    return smallFetch.exitCode == 0;
+}
+
+Options parseOptions(const QStringList &arguments) {
+    Options options;
+    for (int i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments[i] == QLatin1String("--size-mib"))
+            options.sizeMiB = arguments[i + 1].toLongLong();
+        else if (arguments[i] == QLatin1String("--runs"))
+            options.runs = std::max(1, arguments[i + 1].toInt());
+        else if (arguments[i] == QLatin1String("--scratch"))
+            options.scratch = arguments[i + 1];
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--fetch") == 0)
+        return fetch(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+
+    QCoreApplication application(argc, argv);
+    const Options options = parseOptions(QCoreApplication::arguments());
+    QTemporaryDir scratch(QDir(options.scratch).filePath(QStringLiteral("quorrin-bench-XXXXXX")));
+    const QDir root(scratch.path());
+    if (!scratch.isValid() || !root.mkpath(QStringLiteral("www")) ||
+        !root.mkpath(QStringLiteral("downloads")))
+        return 2;
+    // A root master runs its workers as nobody, who must reach the served files.
+    QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther);
+    try {
+        NginxServer server(scratch.path(), root.filePath(QStringLiteral("www")));
+        const Setup setup{QCoreApplication::applicationFilePath(), server,
+                          root.filePath(QStringLiteral("www")),
+                          root.filePath(QStringLiteral("downloads")), options.runs};
+        if (!measureLargeFile(setup, options.sizeMiB)) {
+            std::fprintf(stderr, "a download failed or differs from the served file\n");
+            return 1;
+        }
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 2;
+    }
+    return 0;
+}
