@@ -101,18 +101,18 @@ struct FileDownloader::Session {
     DownloadResult outcome(CURLcode code, const Transfer &transfer);
     qint64 announcedLength() const;
 
-    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi{nullptr, curl_multi_cleanup};
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy{nullptr, curl_easy_cleanup};
-    std::chrono::milliseconds stallTimeout = DefaultStallTimeout;
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> m_easy{nullptr, curl_easy_cleanup};
+    std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
 };
 
 FileDownloader::Session::Session() {
     initialiseCurlOnce();
-    multi.reset(curl_multi_init());
-    easy.reset(curl_easy_init());
-    if (!easy)
+    m_multi.reset(curl_multi_init());
+    m_easy.reset(curl_easy_init());
+    if (!m_easy)
         return;
-    CURL *handle = easy.get();
+    CURL *handle = m_easy.get();
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, AllowedProtocols);
@@ -136,8 +136,8 @@ DownloadResult FileDownloader::Session::download(const QByteArray &url, const QS
     if (!file.isOpen())
         return failed(file.failure());
     Transfer transfer{&file};
-    curl_easy_setopt(easy.get(), CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(m_easy.get(), CURLOPT_URL, url.constData());
+    curl_easy_setopt(m_easy.get(), CURLOPT_WRITEDATA, &transfer);
     const CURLcode code = run(transfer, progress);
     DownloadResult result = outcome(code, transfer);
     if (result.ok && !file.commit())
@@ -146,20 +146,20 @@ DownloadResult FileDownloader::Session::download(const QByteArray &url, const QS
 }
 
 CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progress) {
-    if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK)
+    if (curl_multi_add_handle(m_multi.get(), m_easy.get()) != CURLM_OK)
         return CURLE_FAILED_INIT;
-    const int pollMilliseconds = int(std::clamp<long long>(stallTimeout.count() / 4, 10, 100));
+    const int pollMilliseconds = int(std::clamp<long long>(m_stallTimeout.count() / 4, 10, 100));
     Clock::time_point lastActivity = Clock::now();
     Clock::time_point lastReport = lastActivity - ProgressInterval;
     qint64 received = 0;
     CURLcode result = CURLE_FAILED_INIT; // replaced by libcurl's own when it finishes
     for (int running = 1; running > 0;) {
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        if (curl_multi_perform(m_multi.get(), &running) != CURLM_OK) {
             result = CURLE_FAILED_INIT;
             break;
         }
         int queued = 0;
-        while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued))
+        while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &queued))
             if (message->msg == CURLMSG_DONE)
                 result = message->data.result;
         if (running == 0)
@@ -169,7 +169,7 @@ CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progre
             received = transfer.file->size();
             lastActivity = now;
         }
-        if (now - lastActivity >= stallTimeout) {
+        if (now - lastActivity >= m_stallTimeout) {
             transfer.abandoned = DownloadFailure::Stalled;
             break;
         }
@@ -180,10 +180,10 @@ CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progre
                 break;
             }
         }
-        curl_multi_poll(multi.get(), nullptr, 0, pollMilliseconds, nullptr);
+        curl_multi_poll(m_multi.get(), nullptr, 0, pollMilliseconds, nullptr);
     }
     // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
-    curl_multi_remove_handle(multi.get(), easy.get());
+    curl_multi_remove_handle(m_multi.get(), m_easy.get());
     return result;
 }
 
@@ -193,15 +193,15 @@ DownloadResult FileDownloader::Session::outcome(CURLcode code, const Transfer &t
     if (transfer.file->failure() != DownloadFailure::None)
         return failed(transfer.file->failure());
     long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (code != CURLE_OK) {
         long redirects = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_COUNT, &redirects);
+        curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_COUNT, &redirects);
         const DownloadFailure failure = failureOfCurl(code, redirects);
         return failed(failure, failure == DownloadFailure::HttpError ? status : long(code));
     }
     const char *scheme = nullptr;
-    curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_SCHEME, &scheme);
     const bool http = scheme && QByteArray(scheme).toLower().startsWith("http");
     if (http && (status < 200 || status > 299))
         return failed(DownloadFailure::HttpError, status);
@@ -213,7 +213,7 @@ DownloadResult FileDownloader::Session::outcome(CURLcode code, const Transfer &t
 
 qint64 FileDownloader::Session::announcedLength() const {
     curl_off_t length = -1;
-    curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     return length > 0 ? qint64(length) : 0;
 }
 
@@ -228,13 +228,13 @@ DownloadResult FileDownloader::download(const QString &url, const QString &path,
     const QString scheme = QString::fromLatin1(encoded.left(encoded.indexOf(':')));
     if (encoded.isEmpty() || !isDownloadScheme(scheme))
         return failed(DownloadFailure::UnsupportedAddress);
-    if (!m_session->easy || !m_session->multi)
+    if (!m_session->m_easy || !m_session->m_multi)
         return failed(DownloadFailure::Other, long(CURLE_FAILED_INIT));
     return m_session->download(encoded, path, progress);
 }
 
 void FileDownloader::setStallTimeout(std::chrono::milliseconds timeout) {
-    m_session->stallTimeout = timeout;
+    m_session->m_stallTimeout = timeout;
 }
 
 namespace {
