@@ -18,7 +18,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QProgressBar>
 #include <QSignalBlocker>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -93,6 +95,10 @@ void Form1::createControls() {
     ChkAlwaysOnTop = new QCheckBox(this);
     ChkAlwaysOnTop->setChecked(true);
     Label3 = new QLabel(QStringLiteral("Toujours visible"), this);
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("barDownload"));
+    m_progress->setTextVisible(false);
+    m_progress->hide();
 
     const std::pair<QWidget *, const char *> names[] = {{txtPage, "txtPage"},
                                                         {txtPath, "txtPath"},
@@ -134,8 +140,14 @@ void Form1::placeControls() {
     ListDl->setGeometry(fromTwips(2160, 360, 3375, 1230));
     listErr->setGeometry(fromTwips(120, 3120, 5415, 645));
     cmdEfface->setGeometry(fromTwips(3480, 1680, 2055, 255));
-    ChkAlwaysOnTop->setGeometry(fromTwips(120, 960, 160, 255));
+    // The box is narrower than some styles' tick square; let the square show whole.
+    QRect box = fromTwips(120, 960, 160, 255);
+    box.setWidth(std::max(box.width(), style()->pixelMetric(QStyle::PM_IndicatorWidth)));
+    ChkAlwaysOnTop->setGeometry(box);
     Label3->setGeometry(fromTwips(360, 960, 1335, 255));
+    // A thin bar under the download button, between it and the address's label.
+    m_progress->setGeometry(cmdDownLoad->x(), cmdDownLoad->geometry().bottom() + 2,
+                            cmdDownLoad->width(), 5);
 }
 
 // Names and tooltips, so that a screen reader can speak every control.
@@ -159,6 +171,7 @@ void Form1::describeControls() {
     describe(cmdEfface, QStringLiteral("Réinitialiser les paramètres"),
              QStringLiteral("Réinitialise les paramètres"));
     describe(ChkAlwaysOnTop, Label3->text(), QString());
+    describe(m_progress, QStringLiteral("Progression du téléchargement"), QString());
 }
 
 void Form1::connectControls() {
@@ -166,6 +179,7 @@ void Form1::connectControls() {
     connect(txtPath, &QLineEdit::textChanged, this, &Form1::txtPathChange);
     connect(ListDl, &QListWidget::currentRowChanged, this, &Form1::listDlClick);
     ListDl->installEventFilter(this);
+    connect(cmdDownLoad, &QAbstractButton::clicked, this, &Form1::cmdDownLoadClick);
     connect(cmdOpen, &QAbstractButton::clicked, this, &Form1::cmdOpenClick);
     connect(cmdEfface, &QAbstractButton::clicked, this, &Form1::cmdEffaceClick);
     connect(ChkAlwaysOnTop, &QAbstractButton::clicked, this, &Form1::chkAlwaysOnTopClick);
@@ -200,6 +214,7 @@ void Form1::ResetParameters() {
     listErr->clear();
     listErr->hide();
     isReady = true;
+    ++m_resets;
 }
 
 void Form1::StoreEntry(int index) {

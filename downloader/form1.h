@@ -1,7 +1,9 @@
 #pragma once
 
+#include "filedownload.h"
 #include "saveasdialog.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -11,6 +13,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QProgressBar;
 
 namespace quorrin {
 
@@ -38,6 +41,7 @@ public:
     bool ready() const { return isReady; }
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -59,6 +63,14 @@ private:
     void cmdEffaceClick();
     void chkAlwaysOnTopClick();
 
+    void cmdDownLoadClick();
+    void downloadEntry(int row);
+    void chooseFreeName(const QString &entry);
+    void transfer(const QString &entry);
+    bool showProgress(qint64 received, qint64 total);
+    void addReportRow(const QString &text, const QString &toolTip = {});
+    void reportError(const QString &entry, const QString &cause);
+
     QLineEdit *txtPage;
     QLineEdit *txtPath;
     PictureButton *cmdDownLoad;
@@ -78,6 +90,12 @@ private:
     int curIndex = 0;
     bool isReady = false;
     QPixmap m_background;
+    QProgressBar *m_progress;
+    FileDownloader m_downloader;
+    QElapsedTimer m_sinceRepaint;
+    bool m_running = false;
+    bool m_closing = false;
+    int m_resets = 0; // a reset during a run's yields ends the run
 };
 
 } // namespace quorrin

@@ -320,7 +320,7 @@ private Q_SLOTS:
                                  << "Compte rendu du téléchargement";
         QTest::newRow("cmdEfface")
             << "cmdEfface" << QRect(232, 112, 137, 17) << "Réinitialise les paramètres";
-        QTest::newRow("ChkAlwaysOnTop") << "ChkAlwaysOnTop" << QRect(8, 64, 11, 17) << "";
+        QTest::newRow("ChkAlwaysOnTop") << "ChkAlwaysOnTop" << QRect(8, 64, 14, 17) << "";
         QTest::newRow("Label3") << "Label3" << QRect(24, 64, 89, 17) << "";
     }
     void layout() {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quorrin {
+
+// The directories on the way to the last "/" of `path`, parents first: "/srv/a/b/f.zip" gives
+// "/srv", "/srv/a", "/srv/a/b". The root, the first prefix of an absolute path, is left out:
+// it always exists. A path ending in "/" names a directory and includes it.
+QStringList directoryPrefixes(const QString &path);
+
+// Makes every missing directory on the way to the last "/" of `path`, parents first, and stops
+// at the first failure. Returns its cause, or an empty string.
+QString CreatePathDirectories(const QString &path);
+
+} // namespace quorrin

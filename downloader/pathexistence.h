@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace quorrin {
+
+// Whether something (a file, a directory, a link, anything) stands at a path. A failed test
+// (no permission to look, a name too long, …) carries its cause for the report.
+struct Existence {
+    enum State { Absent, Present, Failed } state = Absent;
+    QString cause;
+};
+
+Existence testExistence(const QString &path);
+
+// Makes the directory `path`, whose parent exists. Returns the cause of a failure, or an
+// empty string.
+QString makeDirectory(const QString &path);
+
+} // namespace quorrin

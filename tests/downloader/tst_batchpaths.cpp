@@ -1,0 +1,118 @@
+#include "freename.h"
+#include "pathdirectories.h"
+#include "pathexistence.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quorrin;
+
+namespace {
+
+void touch(const QString &path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+class TestBatchPaths : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString at(const QString &relative) const { return m_dir.filePath(relative); }
+
+private Q_SLOTS:
+    void numbered_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("extension") << "/DL/a.zip"
+                                   << "/DL/a_1.zip";
+        QTest::newRow("last dot only") << "/DL/a.tar.gz"
+                                       << "/DL/a.tar_1.gz";
+        QTest::newRow("no dot") << "/DL/readme"
+                                << "/DL/readme_1";
+        // A dot in a directory's name is not the file's extension.
+        QTest::newRow("dot in a directory") << "/my.dir/readme"
+                                            << "/my.dir/readme_1";
+        QTest::newRow("directory path") << "/DL/"
+                                        << "/DL/_1";
+        QTest::newRow("relative, no separator") << "a.zip"
+                                                << "a_1.zip";
+    }
+    void numbered() {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(numberedPath(path, 1), expected);
+    }
+
+    void freeNameOnDisk() {
+        touch(at("a.zip"));
+        QCOMPARE(findFreeName(at("a.zip")).path, at("a_1.zip"));
+        touch(at("a_1.zip"));
+        QVERIFY(QDir().mkdir(at("a_2.zip"))); // a directory takes the name too
+        const FreeName free = findFreeName(at("a.zip"));
+        QCOMPARE(free.path, at("a_3.zip"));
+        QVERIFY(free.failure.isEmpty());
+        QVERIFY(QFile::link(at("nowhere"), at("a_3.zip"))); // so does a dangling link
+        QCOMPARE(findFreeName(at("a.zip")).path, at("a_4.zip"));
+    }
+
+    // A test that fails hands over the candidate under test, with the cause.
+    void freeNameWhenTestFails() {
+        const FreeName free = findFreeName("/x/a.zip", [](const QString &candidate) {
+            if (candidate == QLatin1String("/x/a_2.zip"))
+                return Existence{Existence::Failed, QStringLiteral("refusé")};
+            return Existence{Existence::Present, {}};
+        });
+        QCOMPARE(free.path, QStringLiteral("/x/a_2.zip"));
+        QCOMPARE(free.failure, QStringLiteral("refusé"));
+    }
+
+    void prefixes_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("absolute") << "/srv/new/sub/f.zip"
+                                  << QStringList{"/srv", "/srv/new", "/srv/new/sub"};
+        QTest::newRow("directory path") << "/srv/DL/" << QStringList{"/srv", "/srv/DL"};
+        QTest::newRow("relative") << "a/b/f" << QStringList{"a", "a/b"};
+        QTest::newRow("no separator") << "f.zip" << QStringList{};
+        QTest::newRow("root only") << "/f.zip" << QStringList{};
+    }
+    void prefixes() {
+        QFETCH(QString, path);
+        QFETCH(QStringList, expected);
+        QCOMPARE(directoryPrefixes(path), expected);
+    }
+
+    void createsParentsInOrder() {
+        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).isEmpty());
+        QVERIFY(QFileInfo(at("new/sub")).isDir());
+        QVERIFY(!QFileInfo::exists(at("new/sub/f.zip")));
+        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).isEmpty()); // all there already
+    }
+
+    // A plain file where a directory should be: the first failure stops the walk.
+    void stopsAtFirstFailure() {
+        touch(at("blocker"));
+        const QString cause = CreatePathDirectories(at("blocker/sub/deeper/f.zip"));
+        QVERIFY(cause.contains(at("blocker/sub")));
+        QVERIFY(!cause.contains(QLatin1String("deeper")));
+    }
+
+    void existence() {
+        QCOMPARE(testExistence(at("missing")).state, Existence::Absent);
+        QCOMPARE(testExistence(m_dir.path()).state, Existence::Present);
+        touch(at("plain"));
+        // Under a plain file nothing can exist; that is no failure.
+        QCOMPARE(testExistence(at("plain/child")).state, Existence::Absent);
+        const Existence tooLong = testExistence(at(QString(5000, QLatin1Char('n'))));
+        QCOMPARE(tooLong.state, Existence::Failed);
+        QVERIFY(tooLong.cause.contains(QLatin1String("Nom trop long")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchPaths)
+#include "tst_batchpaths.moc"

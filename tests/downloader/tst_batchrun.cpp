@@ -1,0 +1,252 @@
+#include "entrynaming.h"
+#include "form1.h"
+#include "httpserver.h"
+#include "programdirectory.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <httplib.h>
+#include <thread>
+
+using namespace quorrin;
+
+namespace {
+
+QStringList rows(const QListWidget *list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestBatchRun : public QObject {
+    Q_OBJECT
+
+    std::atomic<int> m_requests{0};
+    std::atomic<bool> m_slowStarted{false};
+    std::unique_ptr<test::HttpServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_programDir;
+    std::unique_ptr<Form1> m_form;
+
+    template <typename T> T *control(const char *name) const {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+    QListWidget *report() const { return control<QListWidget>("listErr"); }
+    QString dl(const QString &name = {}) const { return m_programDir->path() + "/DL/" + name; }
+
+    void paste(QLineEdit *box, const QString &text) {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keySequence(box, QKeySequence::Paste);
+    }
+    void queue(const QStringList &paths) {
+        for (const QString &path : paths)
+            paste(control<QLineEdit>("txtPage"), m_server->url(path));
+    }
+    void runQueue() { QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_server = std::make_unique<test::HttpServer>([this](httplib::Server &server) {
+            server.Get(R"(/files/(.+))",
+                       [this](const httplib::Request &request, httplib::Response &response) {
+                           ++m_requests;
+                           response.set_content("data of " + request.matches[1].str(),
+                                                "application/octet-stream");
+                       });
+            server.Get("/missing", [this](const httplib::Request &, httplib::Response &response) {
+                ++m_requests;
+                response.status = 404;
+            });
+            // Sends a kibibyte every 20 ms: /slow/<kibibytes>.
+            server.Get(R"(/slow/(\d+))",
+                       [this](const httplib::Request &request, httplib::Response &response) {
+                           ++m_requests;
+                           const size_t size = std::stoul(request.matches[1].str()) * 1024;
+                           response.set_content_provider(
+                               size, "application/octet-stream",
+                               [this](size_t, size_t, httplib::DataSink &sink) {
+                                   m_slowStarted = true;
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                   const std::string chunk(1024, 'x');
+                                   return sink.write(chunk.data(), chunk.size());
+                               });
+                       });
+        });
+    }
+
+    void init() {
+        m_programDir = std::make_unique<QTemporaryDir>();
+        setProgramDirectory(m_programDir->path());
+        m_form = std::make_unique<Form1>();
+        m_requests = 0;
+        m_slowStarted = false;
+    }
+
+    void cleanup() {
+        m_form.reset();
+        m_programDir.reset();
+    }
+
+    void emptyQueueDoesNothing() {
+        runQueue();
+        QVERIFY(!report()->isVisibleTo(m_form.get()));
+        QCOMPARE(report()->count(), 0);
+        QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
+        QVERIFY(m_form->ready());
+    }
+
+    void twoEntries() {
+        queue({"/files/a.zip", "/files/b.zip"});
+        runQueue();
+        QCOMPARE(contents(dl("a.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(contents(dl("b.zip")), QByteArray("data of b.zip"));
+        QCOMPARE(rows(report()),
+                 (QStringList{"Téléchargement de a.zip", "Téléchargement terminé",
+                              "Téléchargement de b.zip", "Téléchargement terminé"}));
+        QCOMPARE(report()->currentRow(), 3);
+        QVERIFY(report()->isVisibleTo(m_form.get()));
+        QCOMPARE(control<QListWidget>("ListDl")->currentRow(), 1);
+        QCOMPARE(control<QLabel>("labMess")->text(),
+                 QStringLiteral("Tous les téléchargements sont terminés"));
+        QCOMPARE(control<QLineEdit>("txtPage")->text(), m_server->url("/files/b.zip"));
+        QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("b.zip"));
+        QVERIFY(!control<QProgressBar>("barDownload")->isVisibleTo(m_form.get()));
+        QVERIFY(m_form->ready());
+        QCOMPARE(m_form->editedEntry(), 1);
+    }
+
+    // Nothing is replaced: later runs of the same queue store numbered copies.
+    void repeatedRunsNumberCopies() {
+        queue({"/files/a.zip"});
+        for (int run = 0; run < 3; ++run)
+            runQueue();
+        QCOMPARE(contents(dl("a.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(contents(dl("a_1.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(contents(dl("a_2.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("a_2.zip"));
+        QCOMPARE(m_form->queuedPaths(), QStringList{dl("a.zip")});
+        QCOMPARE(rows(report()),
+                 (QStringList{"Téléchargement de a.zip", "Téléchargement terminé"}));
+    }
+
+    // A failed entry says so, with its cause, and the run goes on.
+    void failedEntryReportsAndGoesOn() {
+        queue({"/missing", "/files/b.zip"});
+        runQueue();
+        QCOMPARE(rows(report()), (QStringList{"Téléchargement de missing", "Erreur pour missing",
+                                              "Téléchargement terminé", "Téléchargement de b.zip",
+                                              "Téléchargement terminé"}));
+        QVERIFY(report()->item(1)->toolTip().contains(QLatin1String("404")));
+        QVERIFY(report()->item(0)->toolTip().isEmpty());
+        QVERIFY(!QFileInfo::exists(dl("missing")));
+        QCOMPARE(contents(dl("b.zip")), QByteArray("data of b.zip"));
+    }
+
+    void directoriesMadeOrReported() {
+        queue({"/files/deep.bin", "/files/blocked.bin"});
+        auto *list = control<QListWidget>("ListDl");
+        auto *path = control<QLineEdit>("txtPath");
+        list->setCurrentRow(0);
+        paste(path, dl("new/sub/deep.bin"));
+        QVERIFY(QFile(m_programDir->filePath("file")).open(QIODevice::WriteOnly));
+        list->setCurrentRow(1);
+        paste(path, m_programDir->filePath("file/sub/blocked.bin"));
+        runQueue();
+        QCOMPARE(contents(dl("new/sub/deep.bin")), QByteArray("data of deep.bin"));
+        // One row for the directory that cannot be made, one for the transfer that cannot land.
+        QCOMPARE(rows(report()).mid(2),
+                 (QStringList{"Téléchargement de blocked.bin", "Erreur pour blocked.bin",
+                              "Erreur pour blocked.bin", "Téléchargement terminé"}));
+        QVERIFY(report()->item(3)->toolTip().contains(m_programDir->filePath("file/sub")));
+    }
+
+    // A reset during a yield ends the run after the entry under way, without its transfer.
+    void resetDuringRun() {
+        queue({"/files/a.zip", "/files/b.zip"});
+        QTimer::singleShot(0, control<QWidget>("cmdEfface"), [this] {
+            QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        });
+        runQueue();
+        QCOMPARE(m_requests.load(), 0);
+        QCOMPARE(rows(control<QListWidget>("ListDl")), QStringList{QueuePlaceholder});
+        QCOMPARE(control<QLabel>("labMess")->text(),
+                 QStringLiteral("Tous les téléchargements sont terminés"));
+        QVERIFY(m_form->ready());
+        queue({"/files/c.zip"});
+        runQueue();
+        QCOMPARE(contents(dl("c.zip")), QByteArray("data of c.zip"));
+    }
+
+    // Keys typed during a transfer wait for it to end, while the window keeps painting.
+    void inputWaitsForTransfer() {
+        queue({"/slow/25"});
+        m_form->show();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        auto *page = control<QLineEdit>("txtPage");
+        QString textDuringTransfer;
+        int ticks = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (m_slowStarted && ticks++ == 0) {
+                page->setFocus(); // the click on the download button took it
+                page->end(false);
+                QTest::keyClick(m_form->windowHandle(), Qt::Key_X);
+            } else if (ticks == 2) {
+                textDuringTransfer = page->text();
+            }
+        });
+        poll.start(30);
+        runQueue();
+        QVERIFY(ticks > 2);
+        QCOMPARE(textDuringTransfer, m_server->url("/slow/25"));
+        QCOMPARE(page->text(), m_server->url("/slow/25") + "x");
+        QCOMPARE(QFileInfo(dl("25")).size(), 25 * 1024);
+    }
+
+    // Closing the window abandons the transfer under way and ends the run; no partial file.
+    void closeDuringTransfer() {
+        queue({"/slow/500", "/files/b.zip"});
+        m_form->show();
+        bool barShown = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!m_slowStarted)
+                return;
+            barShown = control<QProgressBar>("barDownload")->isVisible();
+            // A click on the download button during a run starts nothing.
+            QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton);
+            m_form->close();
+            poll.stop();
+        });
+        poll.start(50);
+        runQueue();
+        QVERIFY(barShown);
+        QCOMPARE(m_requests.load(), 1);
+        QCOMPARE(QDir(dl()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+};
+
+QTEST_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"
