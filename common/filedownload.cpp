@@ -1,5 +1,6 @@
 #include "filedownload.h"
 
+#include "curlglobal.h"
 #include "partfile.h"
 #include "urlencoding.h"
 #include "version.h"
@@ -24,11 +25,6 @@ constexpr auto ProgressInterval = 100ms;
 constexpr long MaxRedirects = 10;
 constexpr char AllowedProtocols[] = "http,https,ftp,ftps";
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
-
-void initialiseCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // What one transfer writes into, and why it was given up when libcurl did not decide it.
 struct Transfer {
@@ -107,7 +103,7 @@ struct FileDownloader::Session {
 };
 
 FileDownloader::Session::Session() {
-    initialiseCurlOnce();
+    initialiseCurl();
     m_multi.reset(curl_multi_init());
     m_easy.reset(curl_easy_init());
     if (!m_easy)

@@ -3,6 +3,7 @@
 #include "alwaysontop.h"
 #include "artwork.h"
 #include "entrynaming.h"
+#include "fontfit.h"
 #include "messagebox.h"
 #include "picturebutton.h"
 #include "programdirectory.h"
@@ -11,7 +12,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QEvent>
-#include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -37,21 +37,6 @@ QRect fromTwips(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// The layout was drawn for a small 8-point system font; desktop fonts are larger and wider.
-// Keeps the desktop's family at a size, and if need be a width, at which every label's text
-// fits its place.
-QFont fittedFont(QFont font, const QList<QLabel *> &labels) {
-    font.setPixelSize(11);
-    int stretch = 100;
-    for (const QLabel *label : labels) {
-        const int needed = QFontMetrics(font).horizontalAdvance(label->text());
-        if (needed > label->width())
-            stretch = std::min(stretch, 100 * label->width() / needed);
-    }
-    font.setStretch(stretch);
-    return font;
-}
-
 QIcon programIcon() {
     QIcon icon;
     for (const qreal ratio : {1.0, 2.0})
@@ -71,7 +56,10 @@ Form1::Form1(std::unique_ptr<SaveAsDialog> saveAs, QWidget *parent)
     setFixedSize(fromTwips(0, 0, 5685, 3945).size());
     createControls();
     placeControls();
-    setFont(fittedFont(font(), {Label1, Label2, labMess, Label3}));
+    QList<std::pair<QString, int>> labels;
+    for (const QLabel *label : {Label1, Label2, labMess, Label3})
+        labels.append({label->text(), label->width()});
+    setFont(fontFitting(font(), 11, labels));
     describeControls();
     connectControls();
     Form_Load();

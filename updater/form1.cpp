@@ -1,0 +1,225 @@
+#include "form1.h"
+
+#include "alwaysontop.h"
+#include "artwork.h"
+#include "commandline.h"
+#include "filedownload.h"
+#include "fontfit.h"
+#include "killprocess.h"
+#include "messagebox.h"
+#include "pagefetch.h"
+#include "pagescan.h"
+#include "programdirectory.h"
+#include "shellopen.h"
+#include "updatesite.h"
+#include "updatetexts.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+namespace quorrin::updater {
+namespace {
+
+constexpr int TwipsPerPixel = 15;
+const QSize BackgroundSize(200, 114);
+
+// The installer counts as there once a file, or a link to one, stands at its path.
+bool installerExists(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+} // namespace
+
+Form1::Form1(const QString &commandLine, Services services, QWidget *parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+    , labMess(new QLabel(this))
+    , WebBrowser1(new PageFetch(this))
+    , Timer1(new QTimer(this))
+    , TimerSplash(new QTimer(this))
+    , m_commandLine(commandLine)
+    , m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    // Shown without taking the keyboard from the program the user is typing into.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFixedSize(SplashWidth / TwipsPerPixel, SplashHeight / TwipsPerPixel);
+
+    labMess->setObjectName(QStringLiteral("labMess"));
+    labMess->setGeometry(1080 / TwipsPerPixel, 120 / TwipsPerPixel, 1815 / TwipsPerPixel,
+                         1215 / TwipsPerPixel);
+    labMess->setAlignment(Qt::AlignCenter);
+    labMess->setAttribute(Qt::WA_TransparentForMouseEvents); // its clicks are the window's
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    TimerSplash->setObjectName(QStringLiteral("TimerSplash"));
+    TimerSplash->setInterval(SplashWaiting);
+
+    connect(WebBrowser1, &PageFetch::DocumentComplete, this, &Form1::documentComplete);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(TimerSplash, &QTimer::timeout, this, &Form1::TimerSplash_Timer);
+}
+
+Form1::~Form1() = default;
+
+bool Form1::Form_Load()
+{
+    SetAlwaysOnTop(this, true);
+    baseUrl =
+        m_services.baseUrl.isEmpty() ? QStringLiteral(QUORRIN_UPDATE_BASE_URL) : m_services.baseUrl;
+    if (m_commandLine.isEmpty()) {
+        askManualLaunch();
+        return false;
+    }
+    updArgs = splitCommandLine(m_commandLine);
+    if (updArgs.size() < CommandLineFieldCount) {
+        endProgram();
+        return false;
+    }
+    msgTitle = quorrin::msgTitle(updArgs.at(NameField));
+    hide();
+    WebBrowser1->Navigate(updatePageUrl(baseUrl));
+    pageLoaded = false;
+    Timer1->start();
+    return true;
+}
+
+void Form1::askManualLaunch()
+{
+    const Message question{manualLaunchTitle(), manualLaunchQuestion(baseUrl),
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
+    if (showMessage(nullptr, question) == QMessageBox::Yes)
+        ShellOpen(updatePageUrl(baseUrl), QString());
+    endProgram();
+}
+
+void Form1::endProgram()
+{
+    m_ended = true;
+    Timer1->stop();
+    TimerSplash->stop();
+    hide();
+    Q_EMIT ended();
+}
+
+void Form1::documentComplete(const QString &bodyMarkup)
+{
+    m_bodyMarkup = bodyMarkup;
+    pageLoaded = true;
+}
+
+void Form1::Timer1_Timer()
+{
+    if (!pageLoaded)
+        return;
+    Timer1->stop();
+    pageLoaded = false;
+    ScanUpdatePage();
+}
+
+void Form1::ScanUpdatePage()
+{
+    const ScanResult scan =
+        quorrin::ScanUpdatePage(m_bodyMarkup, updArgs, dataDirectory(), baseUrl);
+    switch (scan.action) {
+    case ScanResult::Action::NotFound:
+        showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField)), QMessageBox::Ok});
+        endProgram();
+        return;
+    case ScanResult::Action::UpToDate:
+    case ScanResult::Action::EndSilently:
+        endProgram();
+        return;
+    case ScanResult::Action::Notify:
+        break;
+    }
+    setupPath = scan.setupPath;
+    labMess->setText(scan.notification);
+    const QStringList lines = scan.notification.split(QLatin1Char('\n'));
+    QList<std::pair<QString, int>> widths;
+    for (const QString &line : lines)
+        widths.append({line, labMess->width() - 2});
+    labMess->setFont(fontFitting(font(), 11, widths));
+    // An installer from an earlier day is used as it is. A download that fails leaves
+    // nothing to show and nothing that would ever arrive: the program ends.
+    if (!installerExists(setupPath) && !DownloadFile(scan.downloadUrl, setupPath)) {
+        endProgram();
+        return;
+    }
+    TimerSplash->start();
+}
+
+QSize Form1::screenSize() const
+{
+    if (m_services.screenSize)
+        return m_services.screenSize();
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize(1024, 768);
+}
+
+void Form1::TimerSplash_Timer()
+{
+    const QSize screen = screenSize() * TwipsPerPixel;
+    const SplashGeometry geometry{screen.width(), screen.height(), width() * TwipsPerPixel,
+                                  height() * TwipsPerPixel};
+    m_splash.interval = TimerSplash->interval();
+    const bool arrived = m_splash.interval == SplashWaiting && installerExists(setupPath);
+    m_splash = nextSplashState(m_splash, geometry, arrived);
+    applySplashState();
+}
+
+void Form1::Form_Click()
+{
+    const SplashClick click = clickSplash(m_splash);
+    if (click.launchesInstaller) {
+        KillProcessByName(updArgs.at(ExecutableField));
+        ShellOpen(setupPath, QString());
+    }
+    m_splash = click.state;
+    applySplashState();
+}
+
+// Puts the window where the animation's state says, at twips / 15 pixels on the primary
+// screen, and lets the timer's interval carry the state.
+void Form1::applySplashState()
+{
+    if (m_splash.ended) {
+        endProgram();
+        return;
+    }
+    if (m_splash.visible) {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        const QPoint origin =
+            screen && !m_services.screenSize ? screen->geometry().topLeft() : QPoint();
+        move(origin +
+             QPoint(qRound(m_splash.Left / TwipsPerPixel), qRound(m_splash.Top / TwipsPerPixel)));
+        if (!isVisible())
+            show();
+    }
+    if (TimerSplash->interval() != m_splash.interval)
+        TimerSplash->setInterval(m_splash.interval);
+}
+
+void Form1::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        Form_Click();
+}
+
+void Form1::paintEvent(QPaintEvent *)
+{
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
+        m_background =
+            renderArtwork(QStringLiteral(":/updater/notification.svg"), BackgroundSize, ratio);
+    QPainter(this).drawPixmap(0, 0, m_background);
+}
+
+} // namespace quorrin::updater

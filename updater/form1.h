@@ -1,0 +1,81 @@
+#pragma once
+
+#include "splashanimation.h"
+
+#include <QSize>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QTimer;
+
+namespace quorrin {
+class PageFetch;
+}
+
+namespace quorrin::updater {
+
+// The updater's one window. Hidden while it reads the update page; when a newer installer is
+// published, it becomes the small notification that slides up at the bottom right of the
+// screen. A click on it ends the caller and opens the installer.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    // What tests replace: the update site, and the primary screen's size in pixels.
+    struct Services {
+        QString baseUrl; // the address built into the program when empty
+        std::function<QSize()> screenSize;
+    };
+
+    // `commandLine`: the program's raw command line (four TAB-separated fields, or empty).
+    explicit Form1(const QString &commandLine, Services services = {}, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Start-up. False when the program has already ended (started by hand, or with an
+    // unusable command line).
+    bool Form_Load();
+
+    // Where the installer is stored, once the page has named one.
+    QString installerPath() const { return setupPath; }
+    bool hasEnded() const { return m_ended; }
+
+Q_SIGNALS:
+    // The program ends now: no further events are to be handled.
+    void ended();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void endProgram();
+    void askManualLaunch();
+    void documentComplete(const QString &bodyMarkup);
+    void Timer1_Timer();
+    void ScanUpdatePage();
+    void TimerSplash_Timer();
+    void Form_Click();
+    void applySplashState();
+    QSize screenSize() const;
+
+    QLabel *labMess;
+    PageFetch *WebBrowser1;
+    QTimer *Timer1;
+    QTimer *TimerSplash;
+
+    bool pageLoaded = false;
+    QString setupPath;
+    QStringList updArgs;
+    QString msgTitle;
+    QString baseUrl;
+    QString m_commandLine;
+    QString m_bodyMarkup;
+    SplashState m_splash;
+    Services m_services;
+    bool m_ended = false;
+    QPixmap m_background;
+};
+
+} // namespace quorrin::updater
