@@ -8,10 +8,15 @@
 #include "picturebutton.h"
 #include "programdirectory.h"
 #include "saveasdialog.h"
+#include "shellopen.h"
+#include "updatecheck.h"
+#include "version.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,12 +37,14 @@ const QString BackgroundPicture = QStringLiteral(":/quorrin/background.svg");
 const QSize BackgroundSize(380, 266);
 
 // The window's design is measured in twips, fifteen to a logical pixel.
-QRect fromTwips(int left, int top, int width, int height) {
+QRect fromTwips(int left, int top, int width, int height)
+{
     const auto px = [](int twips) { return qRound(twips / 15.0); };
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-QIcon programIcon() {
+QIcon programIcon()
+{
     QIcon icon;
     for (const qreal ratio : {1.0, 2.0})
         icon.addPixmap(renderArtwork(QStringLiteral(":/quorrin/icon.svg"), QSize(32, 32), ratio));
@@ -46,10 +53,13 @@ QIcon programIcon() {
 
 } // namespace
 
-Form1::Form1(std::unique_ptr<SaveAsDialog> saveAs, QWidget *parent)
+Form1::Form1(Services services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , CommonDialog1(saveAs ? std::move(saveAs) : std::make_unique<QtSaveAsDialog>()) {
+    , CommonDialog1(services.saveAs ? std::move(services.saveAs)
+                                    : std::make_unique<QtSaveAsDialog>())
+    , m_today(services.today ? std::move(services.today) : &QDate::currentDate)
+{
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ProgramTitle);
     setWindowIcon(programIcon());
@@ -67,7 +77,8 @@ Form1::Form1(std::unique_ptr<SaveAsDialog> saveAs, QWidget *parent)
 
 Form1::~Form1() = default;
 
-void Form1::createControls() {
+void Form1::createControls()
+{
     txtPage = new QLineEdit(QStringLiteral("http://"), this);
     txtPath = new QLineEdit(this);
     cmdDownLoad = new PictureButton(QStringLiteral(":/quorrin/download.svg"), {197, 28}, this);
@@ -117,7 +128,8 @@ void Form1::createControls() {
     txtPage->setFocus();
 }
 
-void Form1::placeControls() {
+void Form1::placeControls()
+{
     txtPage->setGeometry(fromTwips(120, 2040, 5415, 285));
     txtPath->setGeometry(fromTwips(480, 2640, 5055, 285));
     cmdDownLoad->setGeometry(fromTwips(120, 1200, 1935, 435));
@@ -139,7 +151,8 @@ void Form1::placeControls() {
 }
 
 // Names and tooltips, so that a screen reader can speak every control.
-void Form1::describeControls() {
+void Form1::describeControls()
+{
     const auto describe = [](QWidget *control, const QString &name, const QString &toolTip) {
         control->setAccessibleName(name);
         control->setToolTip(toolTip);
@@ -162,7 +175,8 @@ void Form1::describeControls() {
     describe(m_progress, QStringLiteral("Progression du téléchargement"), QString());
 }
 
-void Form1::connectControls() {
+void Form1::connectControls()
+{
     connect(txtPage, &QLineEdit::textChanged, this, &Form1::txtPageChange);
     connect(txtPath, &QLineEdit::textChanged, this, &Form1::txtPathChange);
     connect(ListDl, &QListWidget::currentRowChanged, this, &Form1::listDlClick);
@@ -173,20 +187,35 @@ void Form1::connectControls() {
     connect(ChkAlwaysOnTop, &QAbstractButton::clicked, this, &Form1::chkAlwaysOnTopClick);
 }
 
-void Form1::Form_Load() {
+void Form1::Form_Load()
+{
     SetAlwaysOnTop(this, true);
     txtPath->setText(QDir(dataDirectory()).filePath(QStringLiteral("DL")) + QLatin1Char('/'));
     ResetParameters();
+    CheckForUpdate();
 }
 
-void Form1::paintEvent(QPaintEvent *) {
+// Once a calendar day, the updater looks for a newer release; Quorrin does not wait for it.
+void Form1::CheckForUpdate()
+{
+    const QString checkFile = QDir(dataDirectory()).filePath(CheckFileName);
+    if (!recordUpdateCheck(checkFile, m_today()))
+        return;
+    const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    ShellOpen(QDir(programDirectory()).filePath(QStringLiteral("updater")),
+              updaterCommandLine(QUORRIN_REVISION, executable));
+}
+
+void Form1::paintEvent(QPaintEvent *)
+{
     const qreal ratio = devicePixelRatioF();
     if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
         m_background = renderArtwork(BackgroundPicture, BackgroundSize, ratio);
     QPainter(this).drawPixmap(0, 0, m_background);
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event) {
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
     if (watched == ListDl && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
         listDlDelete();
@@ -195,7 +224,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::ResetParameters() {
+void Form1::ResetParameters()
+{
     txtPage->setText(QStringLiteral("http://"));
     ListDl->clear();
     ListDl->addItem(QueuePlaceholder);
@@ -205,26 +235,30 @@ void Form1::ResetParameters() {
     ++m_resets;
 }
 
-void Form1::StoreEntry(int index) {
+void Form1::StoreEntry(int index)
+{
     arrPage.resize(index + 1);
     arrPath.resize(index + 1);
     arrPage[index] = txtPage->text();
     arrPath[index] = txtPath->text();
 }
 
-bool Form1::queueIsEmpty() const {
+bool Form1::queueIsEmpty() const
+{
     const QListWidgetItem *first = ListDl->item(0);
     return first && first->text() == QueuePlaceholder;
 }
 
 // The text boxes' change handlers stand aside while the window fills them itself.
-void Form1::setTextQuietly(QLineEdit *box, const QString &text) {
+void Form1::setTextQuietly(QLineEdit *box, const QString &text)
+{
     isReady = false;
     box->setText(text);
     isReady = true;
 }
 
-void Form1::txtPageChange() {
+void Form1::txtPageChange()
+{
     if (!isReady)
         return;
     const std::optional<QString> name = fileNameFromAddress(txtPage->text());
@@ -241,12 +275,14 @@ void Form1::txtPageChange() {
     StoreEntry(curIndex);
 }
 
-void Form1::txtPathChange() {
+void Form1::txtPathChange()
+{
     if (isReady && curIndex >= 0 && curIndex < arrPath.size())
         arrPath[curIndex] = txtPath->text();
 }
 
-void Form1::listDlClick() {
+void Form1::listDlClick()
+{
     if (!isReady || queueIsEmpty())
         return;
     const int row = ListDl->currentRow();
@@ -260,7 +296,8 @@ void Form1::listDlClick() {
     curIndex = row;
 }
 
-void Form1::listDlDelete() {
+void Form1::listDlDelete()
+{
     if (!isReady || queueIsEmpty() || ListDl->currentRow() < 0)
         return;
     const int row = ListDl->currentRow();
@@ -282,7 +319,8 @@ void Form1::listDlDelete() {
     ListDl->setCurrentRow(std::min(row, ListDl->count() - 1));
 }
 
-void Form1::cmdOpenClick() {
+void Form1::cmdOpenClick()
+{
     if (!isReady)
         return;
     QString error;
@@ -294,12 +332,14 @@ void Form1::cmdOpenClick() {
         txtPath->setText(CommonDialog1->fileName());
 }
 
-void Form1::cmdEffaceClick() {
+void Form1::cmdEffaceClick()
+{
     ResetParameters();
     txtPage->setFocus();
 }
 
-void Form1::chkAlwaysOnTopClick() {
+void Form1::chkAlwaysOnTopClick()
+{
     SetAlwaysOnTop(this, ChkAlwaysOnTop->isChecked());
 }
 

@@ -3,10 +3,12 @@
 #include "filedownload.h"
 #include "saveasdialog.h"
 
+#include <QDate>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -24,8 +26,13 @@ class PictureButton;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    // The Save As dialog; Qt's own when none is given.
-    explicit Form1(std::unique_ptr<SaveAsDialog> saveAs = nullptr, QWidget *parent = nullptr);
+    // What tests replace.
+    struct Services {
+        std::unique_ptr<SaveAsDialog> saveAs; // Qt's own dialog when empty
+        std::function<QDate()> today;         // the local date when empty
+    };
+
+    explicit Form1(Services services = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Puts the address, the queue and the report back to their initial state.
@@ -51,6 +58,7 @@ private:
     void describeControls();
     void connectControls();
     void Form_Load();
+    void CheckForUpdate();
 
     bool queueIsEmpty() const;
     void setTextQuietly(QLineEdit *box, const QString &text);
@@ -84,6 +92,7 @@ private:
     QCheckBox *ChkAlwaysOnTop;
     QLabel *Label3;
     std::unique_ptr<SaveAsDialog> CommonDialog1;
+    std::function<QDate()> m_today;
 
     QStringList arrPage;
     QStringList arrPath;

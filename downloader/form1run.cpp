@@ -23,7 +23,8 @@ constexpr int RepaintInterval = 100; // ms: at most ten repaints a second during
 
 } // namespace
 
-void Form1::cmdDownLoadClick() {
+void Form1::cmdDownLoadClick()
+{
     // A reset during a run makes the window ready again; the run still owns the queue.
     if (!isReady || m_running || queueIsEmpty())
         return;
@@ -41,7 +42,8 @@ void Form1::cmdDownLoadClick() {
     m_running = false;
 }
 
-void Form1::downloadEntry(int row) {
+void Form1::downloadEntry(int row)
+{
     const QString entry = ListDl->item(row)->text();
     const int resetsBefore = m_resets;
     labMess->setText(StartedRow + entry);
@@ -61,7 +63,8 @@ void Form1::downloadEntry(int row) {
 }
 
 // Nothing that stands at the path is replaced: a numbered name is chosen instead.
-void Form1::chooseFreeName(const QString &entry) {
+void Form1::chooseFreeName(const QString &entry)
+{
     const Existence existence = testExistence(txtPath->text());
     if (existence.state == Existence::Failed)
         reportError(entry, existence.cause);
@@ -73,7 +76,8 @@ void Form1::chooseFreeName(const QString &entry) {
     txtPath->setText(freeName.path);
 }
 
-void Form1::transfer(const QString &entry) {
+void Form1::transfer(const QString &entry)
+{
     m_progress->setRange(0, 0);
     m_progress->show();
     m_sinceRepaint.start();
@@ -87,7 +91,8 @@ void Form1::transfer(const QString &entry) {
 
 // Repaints the window now and then during a transfer; user input waits for the next yield.
 // A close abandons the transfer.
-bool Form1::showProgress(qint64 received, qint64 total) {
+bool Form1::showProgress(qint64 received, qint64 total)
+{
     if (m_sinceRepaint.elapsed() >= RepaintInterval) {
         m_sinceRepaint.restart();
         if (total > 0) {
@@ -99,17 +104,20 @@ bool Form1::showProgress(qint64 received, qint64 total) {
     return !m_closing;
 }
 
-void Form1::addReportRow(const QString &text, const QString &toolTip) {
+void Form1::addReportRow(const QString &text, const QString &toolTip)
+{
     auto *item = new QListWidgetItem(text, listErr);
     item->setToolTip(toolTip);
     listErr->setCurrentRow(listErr->count() - 1);
 }
 
-void Form1::reportError(const QString &entry, const QString &cause) {
+void Form1::reportError(const QString &entry, const QString &cause)
+{
     addReportRow(ErrorRow + entry, cause);
 }
 
-void Form1::closeEvent(QCloseEvent *event) {
+void Form1::closeEvent(QCloseEvent *event)
+{
     m_closing = m_running;
     event->accept();
 }

@@ -2,7 +2,8 @@
 
 namespace quorrin {
 
-QString numberedPath(const QString &path, int number) {
+QString numberedPath(const QString &path, int number)
+{
     const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
     qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     if (dot < nameStart)
@@ -10,7 +11,8 @@ QString numberedPath(const QString &path, int number) {
     return path.left(dot) + QLatin1Char('_') + QString::number(number) + path.mid(dot);
 }
 
-FreeName findFreeName(const QString &path, const ExistenceTest &exists) {
+FreeName findFreeName(const QString &path, const ExistenceTest &exists)
+{
     for (int number = 1;; ++number) {
         const QString candidate = numberedPath(path, number);
         const Existence existence = exists(candidate);

@@ -5,11 +5,13 @@
 
 namespace quorrin {
 
-InputHold::InputHold() {
+InputHold::InputHold()
+{
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-InputHold::~InputHold() {
+InputHold::~InputHold()
+{
     QCoreApplication::instance()->removeEventFilter(this);
     for (auto &[window, event] : m_held) {
         if (window)
@@ -17,7 +19,8 @@ InputHold::~InputHold() {
     }
 }
 
-bool InputHold::eventFilter(QObject *watched, QEvent *event) {
+bool InputHold::eventFilter(QObject *watched, QEvent *event)
+{
     // Input reaches a window first, which passes it on to its widgets; holding it there keeps
     // the window's own bookkeeping (mouse grabs, focus) intact when it is handed over.
     if (!watched->isWindowType() || !event->isInputEvent())

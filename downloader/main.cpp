@@ -3,7 +3,8 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     if (!quorrin::checkDisplay("quorrin"))
         return 1;
     QApplication application(argc, argv);

@@ -4,7 +4,8 @@
 
 namespace quorrin {
 
-QStringList directoryPrefixes(const QString &path) {
+QStringList directoryPrefixes(const QString &path)
+{
     QStringList prefixes;
     for (qsizetype slash = path.indexOf(QLatin1Char('/')); slash >= 0;
          slash = path.indexOf(QLatin1Char('/'), slash + 1)) {
@@ -14,7 +15,8 @@ QStringList directoryPrefixes(const QString &path) {
     return prefixes;
 }
 
-QString CreatePathDirectories(const QString &path) {
+QString CreatePathDirectories(const QString &path)
+{
     for (const QString &prefix : directoryPrefixes(path)) {
         const Existence existence = testExistence(prefix);
         if (existence.state == Existence::Failed)

@@ -8,7 +8,8 @@
 namespace quorrin {
 namespace {
 
-QString causeOf(int error) {
+QString causeOf(int error)
+{
     switch (error) {
     case EACCES:
     case EPERM:
@@ -33,7 +34,8 @@ QString causeOf(int error) {
 
 } // namespace
 
-Existence testExistence(const QString &path) {
+Existence testExistence(const QString &path)
+{
     struct stat status;
     if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
         return {Existence::Present, {}};
@@ -44,7 +46,8 @@ Existence testExistence(const QString &path) {
             QStringLiteral("Impossible de vérifier « %1 » : %2").arg(path, causeOf(errno))};
 }
 
-QString makeDirectory(const QString &path) {
+QString makeDirectory(const QString &path)
+{
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
         return {};
     return QStringLiteral("Impossible de créer le dossier « %1 » : %2").arg(path, causeOf(errno));

@@ -10,17 +10,20 @@ namespace quorrin {
 PictureButton::PictureButton(const QString &resource, QSize pictureSize, QWidget *parent)
     : QAbstractButton(parent)
     , m_resource(resource)
-    , m_pictureSize(pictureSize) {
+    , m_pictureSize(pictureSize)
+{
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
 }
 
-void PictureButton::setFaceColor(const QColor &color) {
+void PictureButton::setFaceColor(const QColor &color)
+{
     m_face = color;
     update();
 }
 
-QRect PictureButton::pictureRect() const {
+QRect PictureButton::pictureRect() const
+{
     const QRect face = rect().adjusted(1, 1, -1, -1);
     const QSize fitted = m_pictureSize.scaled(face.size(), Qt::KeepAspectRatio);
     QRect target(QPoint(0, 0), fitted);
@@ -28,7 +31,8 @@ QRect PictureButton::pictureRect() const {
     return target;
 }
 
-const QPixmap &PictureButton::picture() {
+const QPixmap &PictureButton::picture()
+{
     const QSize size = pictureRect().size();
     const qreal ratio = devicePixelRatioF();
     if (m_cache.deviceIndependentSize().toSize() != size || m_cache.devicePixelRatio() != ratio)
@@ -36,7 +40,8 @@ const QPixmap &PictureButton::picture() {
     return m_cache;
 }
 
-void PictureButton::paintEvent(QPaintEvent *) {
+void PictureButton::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
     const QColor face = m_face.isValid() ? m_face : palette().color(QPalette::Button);
     const bool down = isDown();

@@ -4,7 +4,8 @@
 
 namespace quorrin {
 
-bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/) {
+bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/)
+{
     const QString chosen = QFileDialog::getSaveFileName(parent, QString(), m_fileName, QString(),
                                                         nullptr, QFileDialog::DontUseNativeDialog);
     if (!chosen.isEmpty())

@@ -11,7 +11,8 @@ using namespace quorrin;
 
 namespace {
 
-void touch(const QString &path) {
+void touch(const QString &path)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
 }
@@ -25,7 +26,8 @@ class TestBatchPaths : public QObject {
     QString at(const QString &relative) const { return m_dir.filePath(relative); }
 
 private Q_SLOTS:
-    void numbered_data() {
+    void numbered_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
         QTest::newRow("extension") << "/DL/a.zip"
@@ -42,13 +44,15 @@ private Q_SLOTS:
         QTest::newRow("relative, no separator") << "a.zip"
                                                 << "a_1.zip";
     }
-    void numbered() {
+    void numbered()
+    {
         QFETCH(QString, path);
         QFETCH(QString, expected);
         QCOMPARE(numberedPath(path, 1), expected);
     }
 
-    void freeNameOnDisk() {
+    void freeNameOnDisk()
+    {
         touch(at("a.zip"));
         QCOMPARE(findFreeName(at("a.zip")).path, at("a_1.zip"));
         touch(at("a_1.zip"));
@@ -61,7 +65,8 @@ private Q_SLOTS:
     }
 
     // A test that fails hands over the candidate under test, with the cause.
-    void freeNameWhenTestFails() {
+    void freeNameWhenTestFails()
+    {
         const FreeName free = findFreeName("/x/a.zip", [](const QString &candidate) {
             if (candidate == QLatin1String("/x/a_2.zip"))
                 return Existence{Existence::Failed, QStringLiteral("refusé")};
@@ -71,7 +76,8 @@ private Q_SLOTS:
         QCOMPARE(free.failure, QStringLiteral("refusé"));
     }
 
-    void prefixes_data() {
+    void prefixes_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("absolute") << "/srv/new/sub/f.zip"
@@ -81,13 +87,15 @@ private Q_SLOTS:
         QTest::newRow("no separator") << "f.zip" << QStringList{};
         QTest::newRow("root only") << "/f.zip" << QStringList{};
     }
-    void prefixes() {
+    void prefixes()
+    {
         QFETCH(QString, path);
         QFETCH(QStringList, expected);
         QCOMPARE(directoryPrefixes(path), expected);
     }
 
-    void createsParentsInOrder() {
+    void createsParentsInOrder()
+    {
         QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).isEmpty());
         QVERIFY(QFileInfo(at("new/sub")).isDir());
         QVERIFY(!QFileInfo::exists(at("new/sub/f.zip")));
@@ -95,14 +103,16 @@ private Q_SLOTS:
     }
 
     // A plain file where a directory should be: the first failure stops the walk.
-    void stopsAtFirstFailure() {
+    void stopsAtFirstFailure()
+    {
         touch(at("blocker"));
         const QString cause = CreatePathDirectories(at("blocker/sub/deeper/f.zip"));
         QVERIFY(cause.contains(at("blocker/sub")));
         QVERIFY(!cause.contains(QLatin1String("deeper")));
     }
 
-    void existence() {
+    void existence()
+    {
         QCOMPARE(testExistence(at("missing")).state, Existence::Absent);
         QCOMPARE(testExistence(m_dir.path()).state, Existence::Present);
         touch(at("plain"));

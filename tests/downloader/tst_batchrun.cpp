@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "httpserver.h"
 #include "programdirectory.h"
+#include "shellopen.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -24,14 +25,16 @@ using namespace quorrin;
 
 namespace {
 
-QStringList rows(const QListWidget *list) {
+QStringList rows(const QListWidget *list)
+{
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
         texts << list->item(i)->text();
     return texts;
 }
 
-QByteArray contents(const QString &path) {
+QByteArray contents(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
@@ -47,25 +50,29 @@ class TestBatchRun : public QObject {
     std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<Form1> m_form;
 
-    template <typename T> T *control(const char *name) const {
+    template <typename T> T *control(const char *name) const
+    {
         return m_form->findChild<T *>(QLatin1String(name));
     }
     QListWidget *report() const { return control<QListWidget>("listErr"); }
     QString dl(const QString &name = {}) const { return m_programDir->path() + "/DL/" + name; }
 
-    void paste(QLineEdit *box, const QString &text) {
+    void paste(QLineEdit *box, const QString &text)
+    {
         QGuiApplication::clipboard()->setText(text);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keySequence(box, QKeySequence::Paste);
     }
-    void queue(const QStringList &paths) {
+    void queue(const QStringList &paths)
+    {
         for (const QString &path : paths)
             paste(control<QLineEdit>("txtPage"), m_server->url(path));
     }
     void runQueue() { QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton); }
 
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         m_server = std::make_unique<test::HttpServer>([this](httplib::Server &server) {
             server.Get(R"(/files/(.+))",
                        [this](const httplib::Request &request, httplib::Response &response) {
@@ -94,7 +101,8 @@ private Q_SLOTS:
         });
     }
 
-    void init() {
+    void init()
+    {
         m_programDir = std::make_unique<QTemporaryDir>();
         setProgramDirectory(m_programDir->path());
         m_form = std::make_unique<Form1>();
@@ -102,12 +110,14 @@ private Q_SLOTS:
         m_slowStarted = false;
     }
 
-    void cleanup() {
+    void cleanup()
+    {
         m_form.reset();
         m_programDir.reset();
     }
 
-    void emptyQueueDoesNothing() {
+    void emptyQueueDoesNothing()
+    {
         runQueue();
         QVERIFY(!report()->isVisibleTo(m_form.get()));
         QCOMPARE(report()->count(), 0);
@@ -115,7 +125,8 @@ private Q_SLOTS:
         QVERIFY(m_form->ready());
     }
 
-    void twoEntries() {
+    void twoEntries()
+    {
         queue({"/files/a.zip", "/files/b.zip"});
         runQueue();
         QCOMPARE(contents(dl("a.zip")), QByteArray("data of a.zip"));
@@ -136,7 +147,8 @@ private Q_SLOTS:
     }
 
     // Nothing is replaced: later runs of the same queue store numbered copies.
-    void repeatedRunsNumberCopies() {
+    void repeatedRunsNumberCopies()
+    {
         queue({"/files/a.zip"});
         for (int run = 0; run < 3; ++run)
             runQueue();
@@ -150,7 +162,8 @@ private Q_SLOTS:
     }
 
     // A failed entry says so, with its cause, and the run goes on.
-    void failedEntryReportsAndGoesOn() {
+    void failedEntryReportsAndGoesOn()
+    {
         queue({"/missing", "/files/b.zip"});
         runQueue();
         QCOMPARE(rows(report()), (QStringList{"Téléchargement de missing", "Erreur pour missing",
@@ -162,7 +175,8 @@ private Q_SLOTS:
         QCOMPARE(contents(dl("b.zip")), QByteArray("data of b.zip"));
     }
 
-    void directoriesMadeOrReported() {
+    void directoriesMadeOrReported()
+    {
         queue({"/files/deep.bin", "/files/blocked.bin"});
         auto *list = control<QListWidget>("ListDl");
         auto *path = control<QLineEdit>("txtPath");
@@ -181,7 +195,8 @@ private Q_SLOTS:
     }
 
     // A reset during a yield ends the run after the entry under way, without its transfer.
-    void resetDuringRun() {
+    void resetDuringRun()
+    {
         queue({"/files/a.zip", "/files/b.zip"});
         QTimer::singleShot(0, control<QWidget>("cmdEfface"), [this] {
             QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
@@ -198,7 +213,8 @@ private Q_SLOTS:
     }
 
     // Keys typed during a transfer wait for it to end, while the window keeps painting.
-    void inputWaitsForTransfer() {
+    void inputWaitsForTransfer()
+    {
         queue({"/slow/25"});
         m_form->show();
         m_form->activateWindow();
@@ -225,7 +241,8 @@ private Q_SLOTS:
     }
 
     // Closing the window abandons the transfer under way and ends the run; no partial file.
-    void closeDuringTransfer() {
+    void closeDuringTransfer()
+    {
         queue({"/slow/500", "/files/b.zip"});
         m_form->show();
         bool barShown = false;

@@ -7,7 +7,8 @@ using namespace quorrin;
 class TestEntryNaming : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void fileName_data() {
+    void fileName_data()
+    {
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("found");
         QTest::addColumn<QString>("name");
@@ -19,7 +20,8 @@ private Q_SLOTS:
         QTest::newRow("no slash") << "host.zip" << false << "";
         QTest::newRow("empty") << "" << false << "";
     }
-    void fileName() {
+    void fileName()
+    {
         QFETCH(QString, address);
         QFETCH(bool, found);
         QFETCH(QString, name);
@@ -29,7 +31,8 @@ private Q_SLOTS:
             QCOMPARE(*result, name);
     }
 
-    void sameDirectory_data() {
+    void sameDirectory_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected"); // "-" when no path is proposed
@@ -52,7 +55,8 @@ private Q_SLOTS:
                                                    << "b"
                                                    << "-";
     }
-    void sameDirectory() {
+    void sameDirectory()
+    {
         QFETCH(QString, path);
         QFETCH(QString, name);
         QFETCH(QString, expected);

@@ -2,10 +2,13 @@
 #include "form1.h"
 #include "messagebox.h"
 #include "programdirectory.h"
+#include "shellopen.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,7 +26,8 @@ public:
     QStringList answers;
     int shown = 0;
 
-    bool showSave(QWidget *, QString *error) override {
+    bool showSave(QWidget *, QString *error) override
+    {
         ++shown;
         const QString answer = answers.takeFirst();
         if (answer.startsWith(QLatin1Char('!'))) {
@@ -36,7 +40,8 @@ public:
     }
 };
 
-QStringList rows(const QListWidget *list) {
+QStringList rows(const QListWidget *list)
+{
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
         texts << list->item(i)->text();
@@ -52,8 +57,11 @@ class TestForm1 : public QObject {
     std::unique_ptr<Form1> m_form;
     ScriptedSaveAs *m_dialog = nullptr;
     QList<Message> m_messages;
+    QList<QStringList> m_launched;
+    QDate m_today{2026, 12, 7};
 
-    template <typename T> T *control(const char *name) const {
+    template <typename T> T *control(const char *name) const
+    {
         T *found = m_form->findChild<T *>(QLatin1String(name));
         Q_ASSERT(found);
         return found;
@@ -64,38 +72,51 @@ class TestForm1 : public QObject {
     QString dl() const { return m_programDir.path() + QStringLiteral("/DL/"); }
 
     // One paste replaces the whole address: one change event.
-    void paste(QLineEdit *box, const QString &text) {
+    void paste(QLineEdit *box, const QString &text)
+    {
         QGuiApplication::clipboard()->setText(text);
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keySequence(box, QKeySequence::Paste);
         QCOMPARE(box->text(), text);
     }
     void pressDelete() { QTest::keyClick(listDl(), Qt::Key_Delete); }
-    void queue(const QStringList &names) {
+    void queue(const QStringList &names)
+    {
         for (const QString &name : names)
             paste(txtPage(), QStringLiteral("http://host/files/") + name);
     }
 
 private Q_SLOTS:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_programDir.isValid());
         setProgramDirectory(m_programDir.path());
+        setShellLauncher([this](const QString &file, const QString &parameters) {
+            m_launched.append({file, parameters});
+        });
         setMessagePresenter([this](QWidget *, const Message &message) {
             m_messages << message;
             return QMessageBox::Ok;
         });
     }
 
-    void init() {
+    void init()
+    {
+        QFile::remove(m_programDir.filePath("LastDateCheckUpdate.txt"));
+        m_messages.clear();
+        m_launched.clear();
         auto dialog = std::make_unique<ScriptedSaveAs>();
         m_dialog = dialog.get();
-        m_form = std::make_unique<Form1>(std::move(dialog));
-        m_messages.clear();
+        Form1::Services services;
+        services.saveAs = std::move(dialog);
+        services.today = [this] { return m_today; };
+        m_form = std::make_unique<Form1>(std::move(services));
     }
 
     void cleanup() { m_form.reset(); }
 
-    void startState() {
+    void startState()
+    {
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Quorrin"));
@@ -114,7 +135,27 @@ private Q_SLOTS:
         QVERIFY(m_form->ready());
     }
 
-    void pasteQueuesEntry() {
+    // The first start of a day starts the updater, with this program's four fields.
+    void updaterOncePerDay()
+    {
+        const QString updater = m_programDir.path() + "/updater";
+        const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        QCOMPARE(m_launched,
+                 (QList<QStringList>{{updater, "setup_quorrin\t3\tQuorrin\t" + executable}}));
+        m_launched.clear();
+        Form1::Services sameDay;
+        sameDay.today = [this] { return m_today; };
+        Form1 secondStart(std::move(sameDay));
+        QVERIFY(m_launched.isEmpty());
+        m_today = m_today.addDays(1);
+        Form1::Services nextDay;
+        nextDay.today = [this] { return m_today; };
+        Form1 thirdStart(std::move(nextDay));
+        QCOMPARE(m_launched.size(), 1);
+    }
+
+    void pasteQueuesEntry()
+    {
         paste(txtPage(), QStringLiteral("http://host/dir/file.zip"));
         QCOMPARE(txtPath()->text(), dl() + QStringLiteral("file.zip"));
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("file.zip")});
@@ -123,14 +164,16 @@ private Q_SLOTS:
         QCOMPARE(m_form->editedEntry(), 0);
     }
 
-    void pasteAddsNothing_data() {
+    void pasteAddsNothing_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("address");
         QTest::newRow("address without slash") << QString() << "file.zip";
         QTest::newRow("path without separator") << "nowhere"
                                                 << "http://host/file.zip";
     }
-    void pasteAddsNothing() {
+    void pasteAddsNothing()
+    {
         QFETCH(QString, path);
         QFETCH(QString, address);
         if (!path.isEmpty())
@@ -142,20 +185,23 @@ private Q_SLOTS:
         QVERIFY(m_form->queuedPages().isEmpty());
     }
 
-    void addressEndingInSlash() {
+    void addressEndingInSlash()
+    {
         paste(txtPage(), QStringLiteral("http://host/dir/"));
         QCOMPARE(rows(listDl()), QStringList{QString()});
         QCOMPARE(m_form->queuedPaths(), QStringList{dl()});
     }
 
     // Typing adds one entry per keystroke once the address holds a "/".
-    void typingAddsEntryPerKeystroke() {
+    void typingAddsEntryPerKeystroke()
+    {
         txtPage()->setCursorPosition(txtPage()->text().size());
         QTest::keyClicks(txtPage(), QStringLiteral("ab"));
         QCOMPARE(rows(listDl()), (QStringList{QStringLiteral("a"), QStringLiteral("ab")}));
     }
 
-    void entriesKeepTheirOwnPaths() {
+    void entriesKeepTheirOwnPaths()
+    {
         queue({QStringLiteral("file.zip"), QStringLiteral("second.iso")});
         QCOMPARE(txtPath()->text(), dl() + QStringLiteral("second.iso"));
         paste(txtPath(), QStringLiteral("/elsewhere/renamed.iso"));
@@ -165,7 +211,8 @@ private Q_SLOTS:
     }
 
     // A selected entry is the one that the path box edits.
-    void selectionShowsAndEditsEntry() {
+    void selectionShowsAndEditsEntry()
+    {
         queue({QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip")});
         QTest::mouseClick(listDl()->viewport(), Qt::LeftButton, {},
                           listDl()->visualItemRect(listDl()->item(0)).center());
@@ -179,7 +226,8 @@ private Q_SLOTS:
                               dl() + QStringLiteral("c.zip")}));
     }
 
-    void deleteRow_data() {
+    void deleteRow_data()
+    {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("row");
         QTest::addColumn<QStringList>("remaining");
@@ -189,7 +237,8 @@ private Q_SLOTS:
         QTest::newRow("last of three") << 3 << 2 << QStringList{"0", "1"} << 1;
         QTest::newRow("only row") << 1 << 0 << QStringList{QueuePlaceholder} << 0;
     }
-    void deleteRow() {
+    void deleteRow()
+    {
         QFETCH(int, count);
         QFETCH(int, row);
         QFETCH(QStringList, remaining);
@@ -212,7 +261,8 @@ private Q_SLOTS:
         QCOMPARE(m_form->queuedPaths().at(selected), QStringLiteral("/x"));
     }
 
-    void deleteNeedsSelectionAndEntries() {
+    void deleteNeedsSelectionAndEntries()
+    {
         pressDelete(); // the placeholder alone
         QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
         queue({QStringLiteral("a"), QStringLiteral("b")});
@@ -222,7 +272,8 @@ private Q_SLOTS:
     }
 
     // An entry named like the placeholder in the first row makes the queue count as empty.
-    void entryNamedLikePlaceholder() {
+    void entryNamedLikePlaceholder()
+    {
         queue({QueuePlaceholder});
         listDl()->setCurrentRow(0);
         pressDelete();
@@ -231,7 +282,8 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("b.zip")});
     }
 
-    void resetCascade() {
+    void resetCascade()
+    {
         queue({QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip")});
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -246,7 +298,8 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("d.zip")});
     }
 
-    void saveAsDialog() {
+    void saveAsDialog()
+    {
         queue({QStringLiteral("a.zip"), QStringLiteral("b.zip")});
         QWidget *open = control<QWidget>("cmdOpen");
         m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(),
@@ -272,7 +325,8 @@ private Q_SLOTS:
         QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
     }
 
-    void alwaysOnTopFollowsCheckBox() {
+    void alwaysOnTopFollowsCheckBox()
+    {
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
         auto *box = control<QCheckBox>("ChkAlwaysOnTop");
@@ -286,7 +340,8 @@ private Q_SLOTS:
         QVERIFY(m_form->isVisible());
     }
 
-    void tabOrder() {
+    void tabOrder()
+    {
         m_form->show();
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
@@ -300,7 +355,8 @@ private Q_SLOTS:
                                        "ChkAlwaysOnTop", "txtPage"}));
     }
 
-    void layout_data() {
+    void layout_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("toolTip");
@@ -323,7 +379,8 @@ private Q_SLOTS:
         QTest::newRow("ChkAlwaysOnTop") << "ChkAlwaysOnTop" << QRect(8, 64, 14, 17) << "";
         QTest::newRow("Label3") << "Label3" << QRect(24, 64, 89, 17) << "";
     }
-    void layout() {
+    void layout()
+    {
         QFETCH(QString, name);
         QFETCH(QRect, geometry);
         QFETCH(QString, toolTip);
@@ -339,7 +396,8 @@ private Q_SLOTS:
     }
 
     // The queue holds at most 32,767 entries; a paste beyond adds nothing.
-    void fullQueue() {
+    void fullQueue()
+    {
         for (int i = 0; i < MaxQueueEntries; ++i)
             txtPage()->setText(QStringLiteral("http://h/%1").arg(i));
         QCOMPARE(listDl()->count(), MaxQueueEntries);
