@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
   libcurl4-openssl-dev ca-certificates
   # tests: loopback servers, a real X server for the end-to-end checks
-  libcpp-httplib-dev python3 python3-pyftpdlib xvfb xauth
+  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool
 )
 
 install_missing() {

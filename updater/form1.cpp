@@ -11,7 +11,6 @@
 #include "pagescan.h"
 #include "programdirectory.h"
 #include "shellopen.h"
-#include "updatesite.h"
 #include "updatetexts.h"
 
 #include <QFileInfo>

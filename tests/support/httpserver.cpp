@@ -1,17 +1,17 @@
 #include "httpserver.h"
 
-#include <httplib.h>
-
 #include <chrono>
+#include <httplib.h>
 #include <stdexcept>
 
 namespace quorrin::test {
 
-HttpServer::HttpServer(const std::function<void(httplib::Server &)> &routes)
+HttpServer::HttpServer(const std::function<void(httplib::Server &)> &routes, int port)
     : m_server(std::make_unique<httplib::Server>())
 {
     routes(*m_server);
-    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
+                       : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (m_port <= 0)
         throw std::runtime_error("cannot bind a loopback port");
     m_thread = std::thread([this] { m_server->listen_after_bind(); });

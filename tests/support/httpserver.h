@@ -16,8 +16,9 @@ namespace quorrin::test {
 // blocking transfer on the test's thread can reach it. Stops when destroyed.
 class HttpServer {
 public:
-    // `routes` registers the handlers before the server starts listening.
-    explicit HttpServer(const std::function<void(httplib::Server &)> &routes);
+    // `routes` registers the handlers before the server starts listening, on `port`, or on a
+    // free port when it is 0.
+    explicit HttpServer(const std::function<void(httplib::Server &)> &routes, int port = 0);
     ~HttpServer();
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
