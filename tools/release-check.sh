@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Builds the release packages and checks them as a user would meet them:
+#   - the Debian package and the portable archive are built in build-release/;
+#   - the package's layout, its desktop entry (desktop-file-validate) and the package
+#     itself (lintian: errors fail, warnings are shown);
+#   - the installed Quorrin, started as an unprivileged user on the offscreen platform,
+#     keeps its files in ~/.local/share/Quorrin/ and writes nothing into the install;
+#     given a program directory it may write to, it uses that directory instead, both
+#     through the bin/ launcher and from the unpacked portable archive.
+# Must run as root (it installs missing packages and changes to an unprivileged user).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build-release
+nobody=65534
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
+  libcurl4-openssl-dev ca-certificates
+  # packaging and its checks; CPack's dependency scan runs dpkg-shlibdeps and file
+  dpkg-dev file lintian desktop-file-utils util-linux
+)
+
+fail() {
+  echo "release-check: $*" >&2
+  exit 1
+}
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build_packages() {
+  # Debian's own hardening and optimisation flags, as a package build would use.
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORRIN_BUILD_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+  cmake --build "$build_dir" -j 2
+  rm -f "$build_dir"/quorrin_*.deb "$build_dir"/quorrin-*.tar.gz
+  (cd "$build_dir" && cpack -G 'DEB;TGZ' >/dev/null)
+}
+
+# Processes started from the scratch directory (Quorrin, and an updater it may start), by id.
+scratch_processes() {
+  local link pid
+  for link in /proc/[0-9]*/exe; do
+    pid=${link#/proc/}
+    pid=${pid%/exe}
+    case "$(readlink "$link" 2>/dev/null)" in
+      "$scratch"/*) echo "$pid" ;;
+    esac
+  done
+}
+
+end_scratch_processes() {
+  local pids
+  pids=$(scratch_processes)
+  [ -z "$pids" ] && return 0
+  # shellcheck disable=SC2086
+  kill -TERM $pids 2>/dev/null || true
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    pids=$(scratch_processes)
+    [ -z "$pids" ] && return 0
+    sleep 0.2
+  done
+  # shellcheck disable=SC2086
+  kill -KILL $pids 2>/dev/null || true
+}
+
+cleanup() {
+  set +e
+  if [ -n "${scratch:-}" ]; then
+    end_scratch_processes
+    rm -rf "$scratch"
+  fi
+}
+
+as_nobody() {
+  setpriv --reuid=$nobody --regid=$nobody --clear-groups "$@"
+}
+
+# start_quorrin <name> <executable>: runs it for about 3 s as the unprivileged user with a
+# fresh home of its own, on the offscreen platform and without XDG_DATA_HOME, then ends it.
+# Fails when it does not stay up. Leaves the home in $home.
+start_quorrin() {
+  local name=$1 executable=$2 log pid
+  home=$scratch/home-$name
+  log=$scratch/$name.log
+  install -d -o $nobody -g $nobody -m 0700 "$home" "$home/runtime"
+  as_nobody env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/runtime" \
+    LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen "$executable" >"$log" 2>&1 &
+  pid=$!
+  sleep 3
+  if ! kill -0 "$pid" 2>/dev/null; then
+    cat "$log" >&2
+    fail "$name: $executable did not stay up"
+  fi
+  end_scratch_processes
+  wait "$pid" 2>/dev/null || true
+}
+
+snapshot() {
+  find "$1" -printf '%P %y %m %u %s %T@ %l\n' | sort
+}
+
+check_layout() {
+  local root=$1 programs=$2
+  local expected actual
+  expected=$({
+    printf '%s\n' usr/bin/quorrin usr/share/applications/quorrin.desktop \
+      usr/share/doc/quorrin/changelog.gz usr/share/doc/quorrin/copyright \
+      usr/share/icons/hicolor/32x32/apps/quorrin.png \
+      usr/share/icons/hicolor/scalable/apps/quorrin.svg
+    for p in $programs; do echo "usr/lib/quorrin/$p"; done
+  } | sort)
+  actual=$(cd "$root" && find . ! -type d -printf '%P\n' | sort)
+  [ "$actual" = "$expected" ] || fail "package contents differ from the layout:
+$(diff <(echo "$expected") <(echo "$actual") || true)"
+  for p in $programs; do
+    if [ ! -f "$root/usr/lib/quorrin/$p" ] || [ ! -x "$root/usr/lib/quorrin/$p" ]; then
+      fail "usr/lib/quorrin/$p is not an executable file"
+    fi
+  done
+  [ "$(readlink "$root/usr/bin/quorrin")" = ../lib/quorrin/quorrin ] ||
+    fail "usr/bin/quorrin is not the relative link ../lib/quorrin/quorrin"
+  file -b "$root/usr/share/icons/hicolor/32x32/apps/quorrin.png" | grep -q 'PNG image data, 32 x 32' ||
+    fail "the 32x32 icon is not a 32x32 PNG"
+}
+
+[ "$(id -u)" -eq 0 ] || fail "run as root (installs packages, starts Quorrin as another user)"
+install_missing
+build_packages
+
+deb=$(ls "$build_dir"/quorrin_*_*.deb)
+tarball=$(ls "$build_dir"/quorrin-*.tar.gz)
+version=$(dpkg-deb -f "$deb" Version)
+programs=quorrin
+[ -x "$build_dir/bin/updater" ] && programs="quorrin updater"
+echo "== $deb ($(stat -c %s "$deb") bytes), $tarball ($(stat -c %s "$tarball") bytes)"
+echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+
+scratch=$(mktemp -d /tmp/quorrin-release.XXXXXX)
+trap cleanup EXIT
+chmod 0755 "$scratch"
+root=$scratch/root
+dpkg -x "$deb" "$root"
+
+echo "== layout"
+check_layout "$root" "$programs"
+zcat "$root/usr/share/doc/quorrin/changelog.gz" | head -n 1 | grep -qF "quorrin ($version)" ||
+  fail "the changelog's latest entry is not version $version"
+top=$(basename "$tarball" .tar.gz)
+portable=$(tar -tzf "$tarball" | grep -v '/$' | sort | xargs)
+expected_portable=$(for p in $programs; do echo "$top/$p"; done | sort | xargs)
+[ "$portable" = "$expected_portable" ] ||
+  fail "the archive holds '$portable', expected '$expected_portable'"
+echo "ok: $programs in usr/lib/quorrin, launcher, desktop entry, icons, doc; archive: $portable"
+
+echo "== desktop-file-validate"
+desktop-file-validate "$root/usr/share/applications/quorrin.desktop" ||
+  fail "the desktop entry is not valid"
+echo "ok"
+
+echo "== lintian"
+install -m 0644 "$deb" "$scratch/"
+install -d -o $nobody -g $nobody "$scratch/lintian-home"
+as_nobody env HOME="$scratch/lintian-home" TMPDIR="$scratch/lintian-home" \
+  lintian --fail-on error --display-info "$scratch/$(basename "$deb")" ||
+  fail "lintian found errors"
+echo "ok: no errors"
+
+echo "== installed: read-only program directory"
+before=$(snapshot "$root")
+start_quorrin installed "$root/usr/bin/quorrin"
+[ -d "$home/.local/share/Quorrin" ] || fail "the user's data directory was not made"
+[ "$(snapshot "$root")" = "$before" ] || fail "something changed in the installed tree"
+echo "ok: ~/.local/share/Quorrin made, install tree unchanged"
+
+echo "== installed: program directory the user may write to, through the launcher"
+chown -R $nobody:$nobody "$root/usr/lib/quorrin"
+start_quorrin launcher "$root/usr/bin/quorrin"
+[ ! -e "$home/.local/share/Quorrin" ] ||
+  fail "the launcher's program directory is not usr/lib/quorrin (user data directory made)"
+echo "ok: usr/lib/quorrin used as is"
+
+echo "== portable archive, unpacked by the user"
+install -d -o $nobody -g $nobody "$scratch/portable"
+install -m 0644 "$tarball" "$scratch/"
+as_nobody tar -xzf "$scratch/$(basename "$tarball")" -C "$scratch/portable"
+unpacked=$scratch/portable/$top
+start_quorrin portable "$unpacked/quorrin"
+[ ! -e "$home/.local/share/Quorrin" ] ||
+  fail "the unpacked copy did not use its own directory (user data directory made)"
+echo "ok: runs from $(basename "$unpacked"), its own directory used as is"
+
+echo "release-check: all good"
