@@ -1,9 +1,17 @@
 // Measures Quorrin's downloads against the curl tool on loopback, served by nginx.
-//   bench_download [--size-mib N] [--runs N] [--scratch DIRECTORY]
+//   bench_download [--size-mib N] [--batch-files N] [--runs N] [--scratch DIRECTORY]
+//                  [--child-prefix "TOOL ARGUMENTS"]
+// Two measurements: one large file (--size-mib, 1024 by default), and a batch of 4 KiB files
+// (--batch-files, 1000 by default) through Quorrin's window; 0 skips either. The child prefix
+// runs our batch runs under a tool, such as "strace -f -c -w -o /tmp/%w.strace" (%w: window or
+// downloader).
 // Not a test: it prints figures and fails only when a download fails.
 
+#include "batchmeasure.h"
 #include "filedownload.h"
+#include "measurement.h"
 #include "nginxserver.h"
+#include "patternfile.h"
 #include "processmeasure.h"
 
 #include <QCoreApplication>
@@ -23,81 +31,41 @@ namespace {
 
 struct Options {
     qint64 sizeMiB = 1024;
+    BatchOptions batch;
     int runs = 3;
     QString scratch = QDir::tempPath();
 };
 
-// What every measurement shares: this program (to run a download in a fresh process of its
-// own), a server, the directory it serves and a directory for the downloaded copies.
-struct Setup {
-    QString self;
-    NginxServer &server;
-    QString served;
-    QString downloads;
-    int runs = 3;
-};
-
 // In the child process: one DownloadFile, as Quorrin makes it.
-int fetch(const QString &url, const QString &path) {
+int fetch(const QString &url, const QString &path)
+{
     const DownloadResult result = DownloadToFile(url, path);
     if (!result.ok)
         std::fprintf(stderr, "%s\n", qPrintable(result.cause));
     return result.ok ? 0 : 1;
 }
 
-// A file of `sizeMiB` MiB whose blocks all differ, so that a misplaced block shows.
-bool makeFile(const QString &path, qint64 sizeMiB) {
-    QFile file(path);
-    if (file.exists() && file.size() == sizeMiB << 20)
-        return true;
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 20, '\0');
-    for (qint64 i = 0; i < sizeMiB; ++i) {
-        for (qsizetype j = 0; j < block.size(); j += 8) {
-            const quint64 word = quint64(i) << 32 | quint64(j);
-            std::memcpy(block.data() + j, &word, sizeof word);
-        }
-        if (file.write(block) != block.size())
-            return false;
-    }
-    return true;
-}
-
-bool sameContent(const QString &first, const QString &second) {
-    QFile a(first);
-    QFile b(second);
-    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.size() != b.size())
-        return false;
-    if (a.size() == 0)
-        return true;
-    const uchar *left = a.map(0, a.size());
-    const uchar *right = b.map(0, b.size());
-    return left && right && std::memcmp(left, right, size_t(a.size())) == 0;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-ProcessCost downloadWithQuorrin(const Setup &setup, const QString &name, const QString &target) {
+ProcessCost downloadWithQuorrin(const Setup &setup, const QString &name, const QString &target)
+{
     return runMeasured({setup.self, QStringLiteral("--fetch"), setup.server.url(name), target});
 }
 
-ProcessCost downloadWithCurl(const Setup &setup, const QString &name, const QString &target) {
+ProcessCost downloadWithCurl(const Setup &setup, const QString &name, const QString &target)
+{
     return runMeasured({QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-o"),
                         target, setup.server.url(name)});
 }
 
 // One large file, fetched by DownloadFile in a process of its own and by `curl -o`, in turn.
-bool measureLargeFile(const Setup &setup, qint64 sizeMiB) {
+bool measureLargeFile(const Setup &setup, qint64 sizeMiB)
+{
     const QString name = QStringLiteral("large.bin");
     const QString small = QStringLiteral("small.bin");
     const QString served = QDir(setup.served).filePath(name);
     std::printf("Preparing a %lld MiB file...\n", sizeMiB);
     std::fflush(stdout);
-    if (!makeFile(served, sizeMiB) || !makeFile(QDir(setup.served).filePath(small), 1))
+    if (!makePatternFile(served, sizeMiB << 20) ||
+        !makePatternFile(QDir(setup.served).filePath(small), 1 << 20))
         return false;
     const QString target = QDir(setup.downloads).filePath(name);
 
@@ -143,11 +111,16 @@ bool measureLargeFile(const Setup &setup, qint64 sizeMiB) {
     return smallFetch.exitCode == 0;
 }
 
-Options parseOptions(const QStringList &arguments) {
+Options parseOptions(const QStringList &arguments)
+{
     Options options;
     for (int i = 1; i + 1 < arguments.size(); i += 2) {
         if (arguments[i] == QLatin1String("--size-mib"))
             options.sizeMiB = arguments[i + 1].toLongLong();
+        else if (arguments[i] == QLatin1String("--batch-files"))
+            options.batch.files = std::max(0, arguments[i + 1].toInt());
+        else if (arguments[i] == QLatin1String("--child-prefix"))
+            options.batch.childPrefix = arguments[i + 1].split(u' ', Qt::SkipEmptyParts);
         else if (arguments[i] == QLatin1String("--runs"))
             options.runs = std::max(1, arguments[i + 1].toInt());
         else if (arguments[i] == QLatin1String("--scratch"))
@@ -158,7 +131,8 @@ Options parseOptions(const QStringList &arguments) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc == 4 && std::strcmp(argv[1], "--fetch") == 0)
         return fetch(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
@@ -177,7 +151,8 @@ int main(int argc, char **argv) {
         const Setup setup{QCoreApplication::applicationFilePath(), server,
                           root.filePath(QStringLiteral("www")),
                           root.filePath(QStringLiteral("downloads")), options.runs};
-        if (!measureLargeFile(setup, options.sizeMiB)) {
+        if ((options.sizeMiB > 0 && !measureLargeFile(setup, options.sizeMiB)) ||
+            (options.batch.files > 0 && !measureBatch(setup, options.batch))) {
             std::fprintf(stderr, "a download failed or differs from the served file\n");
             return 1;
         }

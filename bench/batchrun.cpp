@@ -1,0 +1,163 @@
+// One run of the batch measurement of bench_download, in a process of its own so that the
+// window's libraries and memory stay out of the measuring process and of its other children:
+//   bench_batchrun window|downloader PROGRAM_DIRECTORY ADDRESSES RESULT
+// Downloads every address of the file ADDRESSES (one a line) into PROGRAM_DIRECTORY/DL,
+// either through Quorrin's window (queued in the address box, then one click on the download
+// button) or through one FileDownloader in a loop, and writes the seconds the run took to
+// RESULT. Fails, with the reason on stderr, when any download fails.
+
+#include "filedownload.h"
+#include "form1.h"
+#include "programdirectory.h"
+#include "shellopen.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace quorrin::bench {
+namespace {
+
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool writeSeconds(const QString &path, double seconds)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(QByteArray::number(seconds, 'f', 9) + '\n') > 0;
+}
+
+void fail(const QString &why)
+{
+    std::fprintf(stderr, "batch run: %s\n", qPrintable(why));
+}
+
+// The window as a user sees it: shown and painted before the click.
+void showAndSettle(QWidget &window)
+{
+    window.show();
+    const QDeadlineTimer deadline(5000);
+    while (!window.windowHandle()->isExposed() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::processEvents();
+}
+
+// The first report row that names an error, with its cause; nothing when every entry ended
+// with its finished row alone.
+std::optional<QString> reportProblem(const QListWidget &report, qsizetype entries)
+{
+    for (int row = 0; row < report.count(); ++row) {
+        const QListWidgetItem *item = report.item(row);
+        if (item->text().startsWith(QLatin1String("Erreur pour ")))
+            return item->text() + QLatin1String(": ") + item->toolTip();
+    }
+    if (report.count() != 2 * entries)
+        return QStringLiteral("%1 report rows for %2 entries").arg(report.count()).arg(entries);
+    return std::nullopt;
+}
+
+std::optional<double> runThroughWindow(const QStringList &addresses)
+{
+    // The window's start may hand the updater to the desktop; nothing is to be started here.
+    setShellLauncher([](const QString &, const QString &) {});
+    Form1 window;
+    showAndSettle(window);
+    auto *page = window.findChild<QLineEdit *>(QStringLiteral("txtPage"));
+    auto *button = window.findChild<QAbstractButton *>(QStringLiteral("cmdDownLoad"));
+    auto *report = window.findChild<QListWidget *>(QStringLiteral("listErr"));
+    if (!page || !button || !report) {
+        fail(QStringLiteral("a control of the window is missing"));
+        return std::nullopt;
+    }
+    // Each address put in the box queues one entry, as a paste does.
+    for (const QString &address : addresses)
+        page->setText(address);
+    if (window.queuedPages() != addresses) {
+        fail(QStringLiteral("%1 entries queued for %2 addresses")
+                 .arg(window.queuedPages().size())
+                 .arg(addresses.size()));
+        return std::nullopt;
+    }
+    QCoreApplication::processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    button->click();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+
+    if (const std::optional<QString> problem = reportProblem(*report, addresses.size())) {
+        fail(*problem);
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+std::optional<double> runThroughDownloader(const QStringList &addresses)
+{
+    const QDir target(QDir(programDirectory()).filePath(QStringLiteral("DL")));
+    FileDownloader downloader;
+    QElapsedTimer clock;
+    clock.start();
+    if (!target.mkpath(QStringLiteral(".")))
+        return std::nullopt;
+    for (const QString &address : addresses) {
+        const QString name = address.section(QLatin1Char('/'), -1);
+        const DownloadResult result = downloader.download(address, target.filePath(name));
+        if (!result.ok) {
+            fail(address + QLatin1String(": ") + result.cause);
+            return std::nullopt;
+        }
+    }
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+} // namespace
+} // namespace quorrin::bench
+
+int main(int argc, char **argv)
+{
+    using namespace quorrin;
+    using namespace quorrin::bench;
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s window|downloader PROGRAM_DIRECTORY ADDRESSES RESULT\n",
+                     argv[0]);
+        return 2;
+    }
+    const bool window = std::strcmp(argv[1], "window") == 0;
+    if (!window && std::strcmp(argv[1], "downloader") != 0) {
+        fail(QStringLiteral("unknown way of running: %1").arg(QString::fromLocal8Bit(argv[1])));
+        return 2;
+    }
+    if (window && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The window needs an application object; the downloader alone does not.
+    std::optional<QApplication> application;
+    if (window)
+        application.emplace(argc, argv);
+
+    setProgramDirectory(QString::fromLocal8Bit(argv[2]));
+    const QStringList addresses = readLines(QString::fromLocal8Bit(argv[3]));
+    if (addresses.isEmpty()) {
+        fail(QStringLiteral("no addresses"));
+        return 1;
+    }
+    const std::optional<double> seconds =
+        window ? runThroughWindow(addresses) : runThroughDownloader(addresses);
+    return seconds && writeSeconds(QString::fromLocal8Bit(argv[4]), *seconds) ? 0 : 1;
+}
