@@ -111,6 +111,15 @@ bool measureLargeFile(const Setup &setup, qint64 sizeMiB)
     return smallFetch.exitCode == 0;
 }
 
+// Other programs share the machine; the figures mean little without the load they ran under.
+void printLoad(const char *when)
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (file.open(QIODevice::ReadOnly))
+        std::printf("Load average %s: %s\n", when, file.readLine().trimmed().constData());
+    std::fflush(stdout);
+}
+
 Options parseOptions(const QStringList &arguments)
 {
     Options options;
@@ -146,6 +155,7 @@ int main(int argc, char **argv)
     // A root master runs its workers as nobody, who must reach the served files.
     QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
+    printLoad("at the start");
     try {
         NginxServer server(scratch.path(), root.filePath(QStringLiteral("www")));
         const Setup setup{QCoreApplication::applicationFilePath(), server,
@@ -160,5 +170,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", error.what());
         return 2;
     }
+    printLoad("at the end");
     return 0;
 }
