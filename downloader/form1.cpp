@@ -113,8 +113,12 @@ void Form1::createControls()
                                                         {Label3, "Label3"}};
     for (const auto &[control, name] : names)
         control->setObjectName(QLatin1String(name));
-    for (QListWidget *list : {ListDl, listErr})
+    for (QListWidget *list : {ListDl, listErr}) {
         list->setSelectionMode(QAbstractItemView::SingleSelection);
+        // Rows of one line of text each: laying out a long list stays cheap.
+        list->setUniformItemSizes(true);
+        list->setTextElideMode(Qt::ElideMiddle);
+    }
     for (QLabel *label : {Label1, Label2, labMess, Label3})
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 

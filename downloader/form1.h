@@ -76,7 +76,9 @@ private:
     void chooseFreeName(const QString &entry);
     void transfer(const QString &entry);
     bool showProgress(qint64 received, qint64 total);
+    void yieldToEvents();
     void addReportRow(const QString &text, const QString &toolTip = {});
+    void showReportEnd();
     void reportError(const QString &entry, const QString &cause);
 
     QLineEdit *txtPage;
@@ -101,8 +103,9 @@ private:
     QPixmap m_background;
     QProgressBar *m_progress;
     FileDownloader m_downloader;
-    QElapsedTimer m_sinceRepaint;
+    QElapsedTimer m_sinceYield;
     bool m_running = false;
+    bool m_reportEndShown = true;
     bool m_closing = false;
     int m_resets = 0; // a reset during a run's yields ends the run
 };

@@ -19,7 +19,9 @@ const QString StartedRow = QStringLiteral("Téléchargement de ");
 const QString FinishedRow = QStringLiteral("Téléchargement terminé");
 const QString ErrorRow = QStringLiteral("Erreur pour ");
 const QString RunFinished = QStringLiteral("Tous les téléchargements sont terminés");
-constexpr int RepaintInterval = 100; // ms: at most ten repaints a second during a transfer
+// The window repaints and takes the user's input at most ten times a second during a run:
+// a queue of small files would otherwise spend most of its time repainting.
+constexpr int YieldInterval = 100; // ms
 
 } // namespace
 
@@ -31,12 +33,14 @@ void Form1::cmdDownLoadClick()
     isReady = false;
     m_running = true;
     const int resetsBefore = m_resets;
+    m_sinceYield.invalidate();
     listErr->clear();
     listErr->show();
     const int last = ListDl->count() - 1;
     for (int row = 0; row <= last && !m_closing && m_resets == resetsBefore; ++row)
         downloadEntry(row);
     m_progress->hide();
+    showReportEnd();
     labMess->setText(RunFinished);
     isReady = true;
     m_running = false;
@@ -54,11 +58,11 @@ void Form1::downloadEntry(int row)
     if (const QString failure = CreatePathDirectories(txtPath->text()); !failure.isEmpty())
         reportError(entry, failure);
     chooseFreeName(entry);
-    QCoreApplication::processEvents();
+    yieldToEvents();
     // A reset or a close during the yield leaves this entry without its transfer.
     if (!m_closing && m_resets == resetsBefore)
         transfer(entry);
-    QCoreApplication::processEvents();
+    yieldToEvents();
     addReportRow(FinishedRow);
 }
 
@@ -80,7 +84,6 @@ void Form1::transfer(const QString &entry)
 {
     m_progress->setRange(0, 0);
     m_progress->show();
-    m_sinceRepaint.start();
     const InputHold hold;
     const DownloadResult result = m_downloader.download(
         txtPage->text(), txtPath->text(),
@@ -89,26 +92,42 @@ void Form1::transfer(const QString &entry)
         reportError(entry, result.cause);
 }
 
-// Repaints the window now and then during a transfer; user input waits for the next yield.
-// A close abandons the transfer.
+// Shows the transfer's progress; the window repaints now and then, while user input waits
+// for the transfer's end. A close abandons the transfer.
 bool Form1::showProgress(qint64 received, qint64 total)
 {
-    if (m_sinceRepaint.elapsed() >= RepaintInterval) {
-        m_sinceRepaint.restart();
-        if (total > 0) {
-            m_progress->setRange(0, 1000);
-            m_progress->setValue(int(received * 1000 / total));
-        }
-        QCoreApplication::processEvents();
+    if (total > 0) {
+        m_progress->setRange(0, 1000);
+        m_progress->setValue(int(received * 1000 / total));
     }
+    yieldToEvents();
     return !m_closing;
+}
+
+void Form1::yieldToEvents()
+{
+    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < YieldInterval)
+        return;
+    showReportEnd();
+    QCoreApplication::processEvents();
+    m_sinceYield.start();
 }
 
 void Form1::addReportRow(const QString &text, const QString &toolTip)
 {
     auto *item = new QListWidgetItem(text, listErr);
     item->setToolTip(toolTip);
+    m_reportEndShown = false;
+}
+
+// Selects the report's last row, which scrolls it into view. Done when the window is about to
+// repaint rather than at each row: every selection lays out the whole grown list again.
+void Form1::showReportEnd()
+{
+    if (m_reportEndShown)
+        return;
     listErr->setCurrentRow(listErr->count() - 1);
+    m_reportEndShown = true;
 }
 
 void Form1::reportError(const QString &entry, const QString &cause)
