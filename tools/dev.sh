@@ -6,26 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source tools/packages.sh
 packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
-  libcurl4-openssl-dev ca-certificates
+  "${build_dependencies[@]}"
   # tests: loopback servers, a real X server for the end-to-end checks
   libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool
 )
-
-install_missing() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 build() {
   local dir=$1; shift
@@ -35,7 +21,7 @@ build() {
 
 case "${1:-}" in
   run)
-    install_missing
+    install_missing "${packages[@]}"
     build build
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
       echo "No display: Quorrin needs a graphical session (DISPLAY or WAYLAND_DISPLAY is not set)." >&2
@@ -44,12 +30,12 @@ case "${1:-}" in
     exec build/bin/quorrin
     ;;
   test)
-    install_missing
+    install_missing "${packages[@]}"
     build build
     ctest --test-dir build --output-on-failure -j "$(nproc)"
     ;;
   sanitize)
-    install_missing
+    install_missing "${packages[@]}"
     build build-asan -DQUORRIN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
     ;;

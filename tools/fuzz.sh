@@ -16,21 +16,8 @@ fi
 
 build=build-fuzz
 targets=(pagescan commandline bodymarkup)
-packages=(clang libclang-rt-dev cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libcurl4-openssl-dev)
-
-install_missing() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-}
+source tools/packages.sh
+packages=("${build_dependencies[@]}" clang libclang-rt-dev)
 
 # Runs a step quietly; shows its output only when it fails.
 quietly() {
@@ -41,7 +28,7 @@ quietly() {
   fi
 }
 
-install_missing
+install_missing "${packages[@]}"
 mkdir -p "$build"
 logs=$build/fuzz-logs
 artifacts=$build/fuzz-artifacts
@@ -54,16 +41,27 @@ quietly "$logs/build.log" cmake --build "$build" -j 2 --target "${targets[@]/#/f
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in "${targets[@]}"; do
-  corpus=$work/$target
+# The targets run side by side, each for the whole time.
+fuzz() {
+  local target=$1 corpus=$work/$1
   mkdir -p "$corpus"
   cp -R "fuzz/corpus/$target/." "$corpus/"
-  log=$logs/$target.log
-  if ! "$build/fuzz/fuzz_$target" "$corpus" -dict=fuzz/pagescan.dict \
-      -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
-      -artifact_prefix="$artifacts/$target-" >"$log" 2>&1; then
+  "$build/fuzz/fuzz_$target" "$corpus" -dict=fuzz/pagescan.dict \
+    -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$target-" >"$logs/$target.log" 2>&1
+}
+pids=()
+for target in "${targets[@]}"; do
+  fuzz "$target" &
+  pids+=($!)
+done
+status=0
+for i in "${!targets[@]}"; do
+  if ! wait "${pids[$i]}"; then
+    target=${targets[$i]}
     echo "fuzz_$target failed; the input that caused it is under $artifacts/" >&2
-    tail -n 80 "$log" >&2
-    exit 1
+    tail -n 80 "$logs/$target.log" >&2
+    status=1
   fi
 done
+exit $status

@@ -13,10 +13,9 @@ cd "$(dirname "$0")/.."
 
 build_dir=build-release
 nobody=65534
+source tools/packages.sh
 packages=(
-  build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
-  libcurl4-openssl-dev ca-certificates
+  "${build_dependencies[@]}"
   # packaging and its checks; CPack's dependency scan runs dpkg-shlibdeps and file
   dpkg-dev file lintian desktop-file-utils util-linux
 )
@@ -24,17 +23,6 @@ packages=(
 fail() {
   echo "release-check: $*" >&2
   exit 1
-}
-
-install_missing() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 build_packages() {
@@ -136,7 +124,7 @@ $(diff <(echo "$expected") <(echo "$actual") || true)"
 }
 
 [ "$(id -u)" -eq 0 ] || fail "run as root (installs packages, starts Quorrin as another user)"
-install_missing
+install_missing "${packages[@]}"
 build_packages
 
 deb=$(ls "$build_dir"/quorrin_*_*.deb)
