@@ -41,7 +41,8 @@ http {
 }
 )";
 
-sockaddr_in loopback(int port) {
+sockaddr_in loopback(int port)
+{
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -49,7 +50,8 @@ sockaddr_in loopback(int port) {
     return address;
 }
 
-int freeLoopbackPort() {
+int freeLoopbackPort()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
@@ -59,7 +61,8 @@ int freeLoopbackPort() {
     return bound ? ntohs(address.sin_port) : 0;
 }
 
-bool accepts(int port) {
+bool accepts(int port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in address = loopback(port);
     const bool connected =
@@ -70,7 +73,8 @@ bool accepts(int port) {
 
 } // namespace
 
-NginxServer::NginxServer(const QString &scratch, const QString &root) {
+NginxServer::NginxServer(const QString &scratch, const QString &root)
+{
     // The port is probed free before nginx binds it; another program may take it meanwhile.
     for (int attempt = 0; attempt < 3; ++attempt)
         if (start(scratch, root))
@@ -78,18 +82,21 @@ NginxServer::NginxServer(const QString &scratch, const QString &root) {
     throw std::runtime_error("nginx did not start; see error.log in " + scratch.toStdString());
 }
 
-NginxServer::~NginxServer() {
+NginxServer::~NginxServer()
+{
     m_process.terminate();
     if (!m_process.waitForFinished(5000))
         m_process.kill();
     m_process.waitForFinished(5000);
 }
 
-QString NginxServer::url(const QString &path) const {
+QString NginxServer::url(const QString &path) const
+{
     return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(path);
 }
 
-bool NginxServer::start(const QString &scratch, const QString &root) {
+bool NginxServer::start(const QString &scratch, const QString &root)
+{
     m_port = freeLoopbackPort();
     QDir(scratch).mkpath(QStringLiteral("temp"));
     QString text = QString::fromLatin1(Configuration);

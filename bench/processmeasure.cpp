@@ -9,7 +9,8 @@
 
 namespace quorrin::bench {
 
-ProcessCost runMeasured(const QStringList &command) {
+ProcessCost runMeasured(const QStringList &command)
+{
     std::vector<std::string> arguments;
     for (const QString &argument : command)
         arguments.push_back(argument.toStdString());

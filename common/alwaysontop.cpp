@@ -5,7 +5,8 @@
 
 namespace quorrin {
 
-void SetAlwaysOnTop(QWidget *window, bool onTop) {
+void SetAlwaysOnTop(QWidget *window, bool onTop)
+{
     const Qt::WindowFlags flags = window->windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop);
     if (flags == window->windowFlags())
         return;

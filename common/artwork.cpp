@@ -5,7 +5,8 @@
 
 namespace quorrin {
 
-QPixmap renderArtwork(const QString &resource, QSize logicalSize, qreal devicePixelRatio) {
+QPixmap renderArtwork(const QString &resource, QSize logicalSize, qreal devicePixelRatio)
+{
     QPixmap pixmap(logicalSize * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);

@@ -3,7 +3,8 @@
 namespace quorrin {
 namespace {
 
-QString httpErrorCause(long status) {
+QString httpErrorCause(long status)
+{
     if (status == 404 || status == 410)
         return QStringLiteral("Adresse introuvable (erreur HTTP %1)").arg(status);
     if (status == 401 || status == 403 || status == 407)
@@ -17,7 +18,8 @@ QString httpErrorCause(long status) {
 
 } // namespace
 
-QString failureCause(DownloadFailure failure, long detail) {
+QString failureCause(DownloadFailure failure, long detail)
+{
     switch (failure) {
     case DownloadFailure::None:
         return {};

@@ -32,12 +32,14 @@ struct Transfer {
     DownloadFailure abandoned = DownloadFailure::None;
 };
 
-size_t writeToPartFile(char *data, size_t, size_t count, void *userData) {
+size_t writeToPartFile(char *data, size_t, size_t count, void *userData)
+{
     auto *transfer = static_cast<Transfer *>(userData);
     return transfer->file->write(data, count) ? count : 0; // 0 makes libcurl stop the transfer
 }
 
-DownloadFailure failureOfCurl(CURLcode code, long redirects) {
+DownloadFailure failureOfCurl(CURLcode code, long redirects)
+{
     switch (code) {
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
@@ -79,7 +81,8 @@ DownloadFailure failureOfCurl(CURLcode code, long redirects) {
     }
 }
 
-DownloadResult failed(DownloadFailure failure, long detail = 0) {
+DownloadResult failed(DownloadFailure failure, long detail = 0)
+{
     return {false, failureCause(failure, detail), failure};
 }
 
@@ -102,7 +105,8 @@ struct FileDownloader::Session {
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
 };
 
-FileDownloader::Session::Session() {
+FileDownloader::Session::Session()
+{
     initialiseCurl();
     m_multi.reset(curl_multi_init());
     m_easy.reset(curl_easy_init());
@@ -127,7 +131,8 @@ FileDownloader::Session::Session() {
 FileDownloader::Session::~Session() = default;
 
 DownloadResult FileDownloader::Session::download(const QByteArray &url, const QString &path,
-                                                 const Progress &progress) {
+                                                 const Progress &progress)
+{
     PartFile file(path);
     if (!file.isOpen())
         return failed(file.failure());
@@ -141,7 +146,8 @@ DownloadResult FileDownloader::Session::download(const QByteArray &url, const QS
     return result;
 }
 
-CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progress) {
+CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progress)
+{
     if (curl_multi_add_handle(m_multi.get(), m_easy.get()) != CURLM_OK)
         return CURLE_FAILED_INIT;
     const int pollMilliseconds = int(std::clamp<long long>(m_stallTimeout.count() / 4, 10, 100));
@@ -183,7 +189,8 @@ CURLcode FileDownloader::Session::run(Transfer &transfer, const Progress &progre
     return result;
 }
 
-DownloadResult FileDownloader::Session::outcome(CURLcode code, const Transfer &transfer) {
+DownloadResult FileDownloader::Session::outcome(CURLcode code, const Transfer &transfer)
+{
     if (transfer.abandoned != DownloadFailure::None)
         return failed(transfer.abandoned);
     if (transfer.file->failure() != DownloadFailure::None)
@@ -207,19 +214,23 @@ DownloadResult FileDownloader::Session::outcome(CURLcode code, const Transfer &t
     return {true, QString(), DownloadFailure::None};
 }
 
-qint64 FileDownloader::Session::announcedLength() const {
+qint64 FileDownloader::Session::announcedLength() const
+{
     curl_off_t length = -1;
     curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     return length > 0 ? qint64(length) : 0;
 }
 
 FileDownloader::FileDownloader()
-    : m_session(std::make_unique<Session>()) {}
+    : m_session(std::make_unique<Session>())
+{
+}
 
 FileDownloader::~FileDownloader() = default;
 
 DownloadResult FileDownloader::download(const QString &url, const QString &path,
-                                        const Progress &progress) {
+                                        const Progress &progress)
+{
     const QByteArray encoded = percentEncodedUrl(url);
     const QString scheme = QString::fromLatin1(encoded.left(encoded.indexOf(':')));
     if (encoded.isEmpty() || !isDownloadScheme(scheme))
@@ -229,26 +240,30 @@ DownloadResult FileDownloader::download(const QString &url, const QString &path,
     return m_session->download(encoded, path, progress);
 }
 
-void FileDownloader::setStallTimeout(std::chrono::milliseconds timeout) {
+void FileDownloader::setStallTimeout(std::chrono::milliseconds timeout)
+{
     m_session->m_stallTimeout = timeout;
 }
 
 namespace {
 
 // Downloads through the process-wide downloader happen one at a time.
-std::mutex &moduleMutex() {
+std::mutex &moduleMutex()
+{
     static std::mutex mutex;
     return mutex;
 }
 
-std::atomic<bool> &lastOk() {
+std::atomic<bool> &lastOk()
+{
     static std::atomic<bool> ok{false};
     return ok;
 }
 
 } // namespace
 
-DownloadResult DownloadToFile(const QString &url, const QString &path) {
+DownloadResult DownloadToFile(const QString &url, const QString &path)
+{
     const std::lock_guard lock(moduleMutex());
     static FileDownloader downloader;
     DownloadResult result = downloader.download(url, path);
@@ -256,11 +271,13 @@ DownloadResult DownloadToFile(const QString &url, const QString &path) {
     return result;
 }
 
-bool DownloadFile(const QString &url, const QString &path) {
+bool DownloadFile(const QString &url, const QString &path)
+{
     return DownloadToFile(url, path).ok;
 }
 
-bool lastDownloadOk() {
+bool lastDownloadOk()
+{
     return lastOk();
 }
 

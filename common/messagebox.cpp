@@ -3,12 +3,14 @@
 namespace quorrin {
 namespace {
 
-MessagePresenter &installedPresenter() {
+MessagePresenter &installedPresenter()
+{
     static MessagePresenter presenter;
     return presenter;
 }
 
-QMessageBox::StandardButton execMessageBox(QWidget *parent, const Message &message) {
+QMessageBox::StandardButton execMessageBox(QWidget *parent, const Message &message)
+{
     QMessageBox box(QMessageBox::NoIcon, message.title, message.text, message.buttons, parent);
     box.setDefaultButton(message.defaultButton);
     box.setTextFormat(Qt::PlainText);
@@ -18,13 +20,15 @@ QMessageBox::StandardButton execMessageBox(QWidget *parent, const Message &messa
 
 } // namespace
 
-QMessageBox::StandardButton showMessage(QWidget *parent, const Message &message) {
+QMessageBox::StandardButton showMessage(QWidget *parent, const Message &message)
+{
     if (const auto &presenter = installedPresenter())
         return presenter(parent, message);
     return execMessageBox(parent, message);
 }
 
-void setMessagePresenter(MessagePresenter presenter) {
+void setMessagePresenter(MessagePresenter presenter)
+{
     installedPresenter() = std::move(presenter);
 }
 

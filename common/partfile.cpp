@@ -16,7 +16,8 @@ constexpr qsizetype MaxNameInPartFile = 200;
 // How much written data may wait in memory before the disk is asked to start writing it.
 constexpr qint64 WritebackStep = 8 << 20;
 
-QByteArray randomSuffix() {
+QByteArray randomSuffix()
+{
     static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     QByteArray suffix(6, '\0');
     for (char &c : suffix)
@@ -24,7 +25,8 @@ QByteArray randomSuffix() {
     return suffix;
 }
 
-DownloadFailure failureOfErrno(int error) {
+DownloadFailure failureOfErrno(int error)
+{
     switch (error) {
     case ENOSPC:
     case EDQUOT:
@@ -41,12 +43,14 @@ DownloadFailure failureOfErrno(int error) {
     }
 }
 
-QByteArray directoryOf(const QByteArray &path) {
+QByteArray directoryOf(const QByteArray &path)
+{
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-void syncDirectory(const QByteArray &directory) {
+void syncDirectory(const QByteArray &directory)
+{
     const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
@@ -57,7 +61,8 @@ void syncDirectory(const QByteArray &directory) {
 } // namespace
 
 PartFile::PartFile(const QString &target)
-    : m_target(QFile::encodeName(target)) {
+    : m_target(QFile::encodeName(target))
+{
     const QByteArray name = m_target.mid(m_target.lastIndexOf('/') + 1);
 
     struct stat existing {};
@@ -75,15 +80,18 @@ PartFile::PartFile(const QString &target)
     create(directoryOf(m_target), name, exists ? int(existing.st_mode & 0777) : -1);
 }
 
-PartFile::~PartFile() {
+PartFile::~PartFile()
+{
     discard();
 }
 
-QString PartFile::temporaryPath() const {
+QString PartFile::temporaryPath() const
+{
     return QFile::decodeName(m_temporary);
 }
 
-bool PartFile::create(const QByteArray &directory, const QByteArray &name, int mode) {
+bool PartFile::create(const QByteArray &directory, const QByteArray &name, int mode)
+{
     const QByteArray stem = name.left(MaxNameInPartFile);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray candidate = directory + '/' + '.' + stem + '.' + randomSuffix() + ".part";
@@ -103,7 +111,8 @@ bool PartFile::create(const QByteArray &directory, const QByteArray &name, int m
     return false;
 }
 
-bool PartFile::write(const char *data, std::size_t size) {
+bool PartFile::write(const char *data, std::size_t size)
+{
     while (size > 0 && m_fd >= 0) {
         const ssize_t written = ::write(m_fd, data, size);
         if (written < 0 && errno == EINTR)
@@ -123,7 +132,8 @@ bool PartFile::write(const char *data, std::size_t size) {
 // The final fsync must wait for every byte to reach the disk. Starting the disk's work while
 // the data still arrives lets the two overlap, instead of adding the whole write-out of a
 // large file after its transfer.
-void PartFile::startWriteback() {
+void PartFile::startWriteback()
+{
 #ifdef __linux__
     if (m_fd >= 0 && m_size - m_writebackStart >= WritebackStep) {
         ::sync_file_range(m_fd, m_writebackStart, m_size - m_writebackStart, SYNC_FILE_RANGE_WRITE);
@@ -132,7 +142,8 @@ void PartFile::startWriteback() {
 #endif
 }
 
-bool PartFile::commit() {
+bool PartFile::commit()
+{
     if (m_fd < 0)
         return false;
     // Some file systems report a full disk only when the data is flushed or the file closed.
@@ -156,13 +167,15 @@ bool PartFile::commit() {
     return true;
 }
 
-void PartFile::fail(int error) {
+void PartFile::fail(int error)
+{
     const DownloadFailure failure = failureOfErrno(error);
     m_failure = failure == DownloadFailure::DiskFull ? failure : DownloadFailure::WriteFailed;
     discard();
 }
 
-void PartFile::discard() {
+void PartFile::discard()
+{
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -8,12 +8,14 @@
 namespace quorrin {
 namespace {
 
-QString &pinnedDirectory() {
+QString &pinnedDirectory()
+{
     static QString directory;
     return directory;
 }
 
-QString userDataDirectory() {
+QString userDataDirectory()
+{
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString directory = QDir(base).filePath(QStringLiteral("Quorrin"));
     QDir().mkpath(directory);
@@ -22,17 +24,20 @@ QString userDataDirectory() {
 
 } // namespace
 
-QString programDirectory() {
+QString programDirectory()
+{
     const QString &pinned = pinnedDirectory();
     return pinned.isEmpty() ? QCoreApplication::applicationDirPath() : pinned;
 }
 
-QString dataDirectory() {
+QString dataDirectory()
+{
     const QString directory = programDirectory();
     return QFileInfo(directory).isWritable() ? directory : userDataDirectory();
 }
 
-void setProgramDirectory(const QString &directory) {
+void setProgramDirectory(const QString &directory)
+{
     pinnedDirectory() = QDir::cleanPath(directory);
 }
 

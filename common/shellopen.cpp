@@ -8,12 +8,14 @@
 namespace quorrin {
 namespace {
 
-ShellLauncher &installedLauncher() {
+ShellLauncher &installedLauncher()
+{
     static ShellLauncher launcher;
     return launcher;
 }
 
-QUrl urlFor(const QString &file) {
+QUrl urlFor(const QString &file)
+{
     const QUrl url(file, QUrl::StrictMode);
     // A scheme of one letter would be a drive on another system; here it is a path.
     if (url.isValid() && url.scheme().size() > 1)
@@ -21,7 +23,8 @@ QUrl urlFor(const QString &file) {
     return QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
 }
 
-void launchOnDesktop(const QString &file, const QString &parameters) {
+void launchOnDesktop(const QString &file, const QString &parameters)
+{
     const QFileInfo info(file);
     if (info.isFile() && info.isExecutable()) {
         const QStringList arguments =
@@ -34,14 +37,16 @@ void launchOnDesktop(const QString &file, const QString &parameters) {
 
 } // namespace
 
-void ShellOpen(const QString &file, const QString &parameters) {
+void ShellOpen(const QString &file, const QString &parameters)
+{
     if (const auto &launcher = installedLauncher())
         launcher(file, parameters);
     else
         launchOnDesktop(file, parameters);
 }
 
-void setShellLauncher(ShellLauncher launcher) {
+void setShellLauncher(ShellLauncher launcher)
+{
     installedLauncher() = std::move(launcher);
 }
 

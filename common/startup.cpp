@@ -9,7 +9,8 @@
 
 namespace quorrin {
 
-bool checkDisplay(const char *programName) {
+bool checkDisplay(const char *programName)
+{
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
         qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         return true;
@@ -19,7 +20,8 @@ bool checkDisplay(const char *programName) {
     return false;
 }
 
-void preferX11OverWayland() {
+void preferX11OverWayland()
+{
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || !qEnvironmentVariableIsSet("DISPLAY"))
         return;
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
@@ -27,7 +29,8 @@ void preferX11OverWayland() {
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-void installFrenchTranslations(QCoreApplication &application) {
+void installFrenchTranslations(QCoreApplication &application)
+{
     const QLocale french(QLocale::French, QLocale::France);
     QLocale::setDefault(french);
     auto *translator = new QTranslator(&application);

@@ -4,7 +4,8 @@
 
 namespace quorrin {
 
-QByteArray percentEncodedUrl(const QString &address) {
+QByteArray percentEncodedUrl(const QString &address)
+{
     // Tolerant parsing encodes stray spaces and a "%" that starts no escape, and leaves
     // valid escapes alone, which is what keeps "%20" from becoming "%2520".
     const QUrl url(address.trimmed(), QUrl::TolerantMode);
@@ -13,7 +14,8 @@ QByteArray percentEncodedUrl(const QString &address) {
     return url.toEncoded(QUrl::RemoveFragment);
 }
 
-bool isDownloadScheme(const QString &scheme) {
+bool isDownloadScheme(const QString &scheme)
+{
     for (const char *allowed : {"http", "https", "ftp", "ftps"})
         if (scheme.compare(QLatin1String(allowed), Qt::CaseInsensitive) == 0)
             return true;

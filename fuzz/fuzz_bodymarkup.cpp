@@ -5,7 +5,8 @@
 
 using namespace quorrin;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     const QString document = fuzz::decodeInput(data, size);
     const QString body = bodyMarkup(document);
 

@@ -9,7 +9,8 @@
 
 using namespace quorrin;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     const QString input = fuzz::decodeInput(data, size);
     const qsizetype lineEnd = input.indexOf(QLatin1Char('\n'));
     const QStringList updArgs = splitCommandLine(lineEnd < 0 ? input : input.left(lineEnd));

@@ -11,7 +11,8 @@ namespace quorrin::fuzz {
 // The fuzzer's bytes as text: UTF-8, as a server or a command line sends it, unless the first
 // byte is 0xFF; then the rest is raw UTF-16, which may hold what no decoder makes (unpaired
 // surrogates, any code unit).
-inline QString decodeInput(const uint8_t *data, size_t size) {
+inline QString decodeInput(const uint8_t *data, size_t size)
+{
     if (size > 0 && data[0] == 0xFF) {
         QString text((qsizetype(size) - 1) / 2, Qt::Uninitialized);
         for (qsizetype i = 0; i < text.size(); ++i)
@@ -22,7 +23,8 @@ inline QString decodeInput(const uint8_t *data, size_t size) {
 }
 
 // Ends the run as a crash when a property that must hold does not.
-inline void require(bool property) {
+inline void require(bool property)
+{
     if (!property)
         std::abort();
 }

@@ -3,14 +3,16 @@
 namespace quorrin {
 namespace {
 
-bool isTagSpace(QChar c) {
+bool isTagSpace(QChar c)
+{
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
            c == QLatin1Char('\r') || c == QLatin1Char('\f');
 }
 
 // The position of the first tag `name` (e.g. "<body") at or after `from`, whose name ends
 // there; -1 when there is none.
-qsizetype findTag(QStringView document, QLatin1String name, qsizetype from) {
+qsizetype findTag(QStringView document, QLatin1String name, qsizetype from)
+{
     for (qsizetype at = document.indexOf(name, from, Qt::CaseInsensitive); at >= 0;
          at = document.indexOf(name, at + 1, Qt::CaseInsensitive)) {
         const qsizetype next = at + name.size();
@@ -25,7 +27,8 @@ qsizetype findTag(QStringView document, QLatin1String name, qsizetype from) {
 
 // The position just after the ">" that closes the tag whose attributes start at `from`,
 // skipping quoted attribute values; the document's size when the tag never closes.
-qsizetype endOfStartTag(QStringView document, qsizetype from) {
+qsizetype endOfStartTag(QStringView document, qsizetype from)
+{
     qsizetype at = from;
     while (at < document.size()) {
         const QChar c = document.at(at++);
@@ -46,7 +49,8 @@ qsizetype endOfStartTag(QStringView document, qsizetype from) {
 
 } // namespace
 
-QString bodyMarkup(const QString &document) {
+QString bodyMarkup(const QString &document)
+{
     const QStringView view(document);
     const QLatin1String startName("<body");
     const qsizetype start = findTag(view, startName, 0);

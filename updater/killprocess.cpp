@@ -7,12 +7,14 @@
 namespace quorrin {
 namespace {
 
-ProcessTerminator &installedTerminator() {
+ProcessTerminator &installedTerminator()
+{
     static ProcessTerminator terminator;
     return terminator;
 }
 
-bool isSearchableName(const QString &exeName) {
+bool isSearchableName(const QString &exeName)
+{
     return !exeName.isEmpty() && !exeName.contains(QLatin1Char('/')) &&
            !exeName.contains(QLatin1Char('\\'));
 }
@@ -20,7 +22,8 @@ bool isSearchableName(const QString &exeName) {
 } // namespace
 
 quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &exeName,
-                          quint32 ownProcessId) {
+                          quint32 ownProcessId)
+{
     if (!isSearchableName(exeName))
         return 0;
     quint32 found = 0;
@@ -35,14 +38,16 @@ quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &e
     return found;
 }
 
-quint32 FindProcessByName(const QString &exeName) {
+quint32 FindProcessByName(const QString &exeName)
+{
     if (!isSearchableName(exeName))
         return 0;
     return findProcessInList(runningProcesses(), exeName,
                              quint32(QCoreApplication::applicationPid()));
 }
 
-bool TerminateProcessById(quint32 processId) {
+bool TerminateProcessById(quint32 processId)
+{
     // Ids past the signed range would reach process groups, or every process, on POSIX.
     if (processId == 0 || processId > quint32(std::numeric_limits<qint32>::max()))
         return false;
@@ -51,7 +56,8 @@ bool TerminateProcessById(quint32 processId) {
     return requestTermination(processId);
 }
 
-bool KillProcessByName(const QString &exeName) {
+bool KillProcessByName(const QString &exeName)
+{
     const quint32 processId = FindProcessByName(exeName);
     if (processId == 0)
         return false;
@@ -59,7 +65,8 @@ bool KillProcessByName(const QString &exeName) {
     return true;
 }
 
-void setProcessTerminator(ProcessTerminator terminator) {
+void setProcessTerminator(ProcessTerminator terminator)
+{
     installedTerminator() = std::move(terminator);
 }
 

@@ -14,12 +14,14 @@ const QString InstallerExtension = QStringLiteral(".exe");
 constexpr qsizetype MaxRevisionDigits = 6;
 constexpr qsizetype MaxFileNameBytes = 255;
 
-bool isAsciiDigit(QChar c) {
+bool isAsciiDigit(QChar c)
+{
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
 // A decimal number with an optional sign, nothing else around it, that fits in 32 bits.
-std::optional<qint32> decimal32(QStringView text) {
+std::optional<qint32> decimal32(QStringView text)
+{
     const bool negative = text.startsWith(QLatin1Char('-'));
     if (negative || text.startsWith(QLatin1Char('+')))
         text = text.mid(1);
@@ -41,21 +43,24 @@ std::optional<qint32> decimal32(QStringView text) {
 }
 
 // The number of digits, at most six, that end just before position `end`.
-qsizetype revisionDigitsBefore(const QString &html, qsizetype end) {
+qsizetype revisionDigitsBefore(const QString &html, qsizetype end)
+{
     qsizetype count = 0;
     while (count < MaxRevisionDigits && end - count > 0 && isAsciiDigit(html.at(end - count - 1)))
         ++count;
     return count;
 }
 
-QString pathInDirectory(const QString &directory, const QString &name) {
+QString pathInDirectory(const QString &directory, const QString &name)
+{
     return directory.endsWith(QLatin1Char('/')) ? directory + name
                                                 : directory + QLatin1Char('/') + name;
 }
 
 } // namespace
 
-bool isPlainFileName(const QString &name) {
+bool isPlainFileName(const QString &name)
+{
     // A UTF-16 unit never takes less than one byte in UTF-8: spares encoding huge names.
     if (name.isEmpty() || name.size() > MaxFileNameBytes)
         return false;
@@ -71,7 +76,8 @@ bool isPlainFileName(const QString &name) {
 }
 
 ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
-                          const QString &programDirectory, const QString &baseUrl) {
+                          const QString &programDirectory, const QString &baseUrl)
+{
     ScanResult result;
     if (updArgs.size() < CommandLineFieldCount) {
         result.action = ScanResult::Action::EndSilently;

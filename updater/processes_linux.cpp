@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 const QString ProcDirectory = QStringLiteral("/proc/");
 
 // The first line of a small /proc file, without its line feed.
-QByteArray firstLine(const QString &path) {
+QByteArray firstLine(const QString &path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -29,7 +30,8 @@ QByteArray firstLine(const QString &path) {
 }
 
 // A zombie has ended and waits for its parent; no program runs in it any more.
-bool isZombie(const QString &processDirectory) {
+bool isZombie(const QString &processDirectory)
+{
     const QByteArray stat = firstLine(processDirectory + QStringLiteral("/stat"));
     const qsizetype nameEnd = stat.lastIndexOf(')');
     return nameEnd >= 0 && stat.mid(nameEnd + 1).trimmed().startsWith('Z');
@@ -38,7 +40,8 @@ bool isZombie(const QString &processDirectory) {
 // The kernel marks the link to an executable whose file was deleted or replaced (as when an
 // installer overwrites the running program) with " (deleted)". That process still runs the
 // program, so it keeps the file's name, unless a file of the marked name really exists.
-fs::path withoutDeletedMark(const fs::path &target) {
+fs::path withoutDeletedMark(const fs::path &target)
+{
     static const std::string mark = " (deleted)";
     const std::string &text = target.native();
     std::error_code error;
@@ -49,7 +52,8 @@ fs::path withoutDeletedMark(const fs::path &target) {
 
 // The executable's file name, or the process's short name (comm) when its executable cannot
 // be read (another user's process, a kernel thread); empty for a zombie.
-QString executableNameOf(const QString &processDirectory) {
+QString executableNameOf(const QString &processDirectory)
+{
     std::error_code error;
     const fs::path target = fs::read_symlink(
         QFile::encodeName(processDirectory + QStringLiteral("/exe")).toStdString(), error);
@@ -60,7 +64,8 @@ QString executableNameOf(const QString &processDirectory) {
     return QFile::decodeName(firstLine(processDirectory + QStringLiteral("/comm")));
 }
 
-std::optional<quint32> processIdOf(const QString &entryName) {
+std::optional<quint32> processIdOf(const QString &entryName)
+{
     bool ok = false;
     const uint id = entryName.toUInt(&ok, 10);
     if (!ok || id == 0 || !entryName.at(0).isDigit())
@@ -70,7 +75,8 @@ std::optional<quint32> processIdOf(const QString &entryName) {
 
 } // namespace
 
-QList<ProcessEntry> runningProcesses() {
+QList<ProcessEntry> runningProcesses()
+{
     QList<ProcessEntry> processes;
     std::error_code error;
     for (fs::directory_iterator it(ProcDirectory.toStdString(), error), end; !error && it != end;
@@ -89,7 +95,8 @@ QList<ProcessEntry> runningProcesses() {
     return processes;
 }
 
-bool requestTermination(quint32 processId) {
+bool requestTermination(quint32 processId)
+{
     // kill() reads 0 and negative ids as process groups or every process: never pass those.
     if (processId == 0 || processId > quint32(std::numeric_limits<pid_t>::max()))
         return false;

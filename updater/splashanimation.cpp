@@ -8,7 +8,8 @@ constexpr float MarginRight = 50.0f;
 constexpr float StartBelowScreen = 100.0f;
 constexpr float RestAboveBottom = 500.0f;
 
-SplashState appear(SplashState state, const SplashGeometry &geometry) {
+SplashState appear(SplashState state, const SplashGeometry &geometry)
+{
     state.visible = true;
     state.interval = SplashRising;
     state.Left = float(geometry.screenWidth) - float(geometry.Width) - MarginRight;
@@ -16,7 +17,8 @@ SplashState appear(SplashState state, const SplashGeometry &geometry) {
     return state;
 }
 
-SplashState rise(SplashState state, const SplashGeometry &geometry) {
+SplashState rise(SplashState state, const SplashGeometry &geometry)
+{
     state.Top = state.Top - Step;
     // Computed in single precision, as the window's positions are.
     const float restingLimit =
@@ -28,14 +30,16 @@ SplashState rise(SplashState state, const SplashGeometry &geometry) {
     return state;
 }
 
-SplashState rest(SplashState state) {
+SplashState rest(SplashState state)
+{
     state.slideTicks = qint16(state.slideTicks + 1);
     if (state.slideTicks == SplashRestTicks)
         state.interval = SplashSinking;
     return state;
 }
 
-SplashState sink(SplashState state, const SplashGeometry &geometry) {
+SplashState sink(SplashState state, const SplashGeometry &geometry)
+{
     state.Top = state.Top + Step;
     if (state.Top > float(geometry.screenHeight))
         state.ended = true;
@@ -45,7 +49,8 @@ SplashState sink(SplashState state, const SplashGeometry &geometry) {
 } // namespace
 
 SplashState nextSplashState(const SplashState &state, const SplashGeometry &geometry,
-                            bool installerExists) {
+                            bool installerExists)
+{
     if (state.ended)
         return state;
     switch (state.interval) {
@@ -62,7 +67,8 @@ SplashState nextSplashState(const SplashState &state, const SplashGeometry &geom
     }
 }
 
-SplashClick clickSplash(const SplashState &state) {
+SplashClick clickSplash(const SplashState &state)
+{
     SplashClick click{state, false};
     if (!state.visible || state.ended)
         return click;

@@ -4,15 +4,18 @@
 
 namespace quorrin {
 
-QString updatePageUrl(const QString &baseUrl) {
+QString updatePageUrl(const QString &baseUrl)
+{
     return baseUrl + QStringLiteral("vb_addons.htm");
 }
 
-QString manualLaunchTitle() {
+QString manualLaunchTitle()
+{
     return QStringLiteral("Updater : lancement manuel");
 }
 
-QString manualLaunchQuestion(const QString &baseUrl) {
+QString manualLaunchQuestion(const QString &baseUrl)
+{
     return QStringList{
         QStringLiteral("Ce programme recherche automatiquement des mises à jour sur :"),
         updatePageUrl(baseUrl),
@@ -25,11 +28,13 @@ QString manualLaunchQuestion(const QString &baseUrl) {
         .join(QLatin1Char('\n'));
 }
 
-QString msgTitle(const QString &programName) {
+QString msgTitle(const QString &programName)
+{
     return QStringLiteral("Mise à jour de ") + programName;
 }
 
-QString notFoundMessage(const QString &programName) {
+QString notFoundMessage(const QString &programName)
+{
     return QStringList{
         QStringLiteral("Impossible de trouver la page des mises à jour de ") + programName +
             QStringLiteral(" !"),
@@ -40,7 +45,8 @@ QString notFoundMessage(const QString &programName) {
         .join(QLatin1Char('\n'));
 }
 
-QString notificationText(const QString &programName, const QString &pageRevision) {
+QString notificationText(const QString &programName, const QString &pageRevision)
+{
     return QStringList{
         QStringLiteral("Une nouvelle version de"),
         programName + QStringLiteral("  (révision ") + pageRevision + QLatin1Char(')'),

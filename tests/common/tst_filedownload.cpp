@@ -28,31 +28,36 @@ const QByteArray OldContent("ancien contenu");
 const QString Target = QStringLiteral("file.bin");
 
 // Larger than libcurl's receive buffer, so that a file arrives in several pieces.
-QByteArray makePayload() {
+QByteArray makePayload()
+{
     QByteArray data;
     for (int line = 0; data.size() < 1536 * 1024; ++line)
         data += "line " + QByteArray::number(line) + '\n';
     return data;
 }
 
-QByteArray contentOf(const QString &path) {
+QByteArray contentOf(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeFile(const QString &path, const QByteArray &content) {
+void writeFile(const QString &path, const QByteArray &content)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(content), content.size());
 }
 
 // Every entry of the directory, hidden ones included: a left-over part file shows up here.
-QStringList entriesOf(const QString &directory) {
+QStringList entriesOf(const QString &directory)
+{
     return QDir(directory).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-QByteArray replyAnnouncing(int length, const QByteArray &body) {
+QByteArray replyAnnouncing(int length, const QByteArray &body)
+{
     return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
            QByteArray::number(length) + "\r\n\r\n" + body;
 }
@@ -96,7 +101,8 @@ private:
     std::string m_userAgent;
 };
 
-void TestFileDownload::initTestCase() {
+void TestFileDownload::initTestCase()
+{
     // The servers are on loopback; a proxy from the environment must not take the requests.
     for (const char *variable : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy",
                                  "HTTP_PROXY", "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
@@ -147,7 +153,8 @@ void TestFileDownload::initTestCase() {
 
 void TestFileDownload::verifyOutcome(const DownloadResult &result, DownloadFailure expected,
                                      const QString &directory, bool existing,
-                                     const QByteArray &content) {
+                                     const QByteArray &content)
+{
     const bool ok = expected == DownloadFailure::None;
     QCOMPARE(result.failure, expected);
     QCOMPARE(result.ok, ok);
@@ -160,12 +167,14 @@ void TestFileDownload::verifyOutcome(const DownloadResult &result, DownloadFailu
     QCOMPARE(entriesOf(directory), ok || existing ? QStringList{Target} : QStringList{});
 }
 
-int TestFileDownload::requestCount() {
+int TestFileDownload::requestCount()
+{
     const std::lock_guard lock(m_mutex);
     return m_requests;
 }
 
-void TestFileDownload::moduleOperationRecordsOutcome() {
+void TestFileDownload::moduleOperationRecordsOutcome()
+{
     QVERIFY(!lastDownloadOk());
     QTemporaryDir directory;
     const QString target = directory.filePath(Target);
@@ -180,7 +189,8 @@ void TestFileDownload::moduleOperationRecordsOutcome() {
     QCOMPARE(result.cause, QStringLiteral("Le serveur a répondu par une erreur (HTTP 500)"));
 }
 
-void TestFileDownload::httpReplies_data() {
+void TestFileDownload::httpReplies_data()
+{
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("existing");
     QTest::addColumn<DownloadFailure>("failure");
@@ -203,7 +213,8 @@ void TestFileDownload::httpReplies_data() {
         << "/loop" << false << DownloadFailure::TooManyRedirects << QString();
 }
 
-void TestFileDownload::httpReplies() {
+void TestFileDownload::httpReplies()
+{
     QFETCH(QString, path);
     QFETCH(bool, existing);
     QFETCH(DownloadFailure, failure);
@@ -220,7 +231,8 @@ void TestFileDownload::httpReplies() {
     QVERIFY2(result.cause.contains(causeMentions), qPrintable(result.cause));
 }
 
-void TestFileDownload::brokenTransfers_data() {
+void TestFileDownload::brokenTransfers_data()
+{
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<ScriptedServer::Ending>("ending");
     QTest::addColumn<DownloadFailure>("failure");
@@ -245,7 +257,8 @@ void TestFileDownload::brokenTransfers_data() {
         << replyAnnouncing(1000, part) << Ending::Stall << DownloadFailure::Stalled;
 }
 
-void TestFileDownload::brokenTransfers() {
+void TestFileDownload::brokenTransfers()
+{
     QFETCH(QByteArray, reply);
     QFETCH(ScriptedServer::Ending, ending);
     QFETCH(DownloadFailure, failure);
@@ -263,7 +276,8 @@ void TestFileDownload::brokenTransfers() {
     QVERIFY2(clock.elapsed() < 5000, "a stall must end after the stall time-out");
 }
 
-void TestFileDownload::addressFailures_data() {
+void TestFileDownload::addressFailures_data()
+{
     QTest::addColumn<QString>("url");
     QTest::addColumn<DownloadFailure>("failure");
 
@@ -276,7 +290,8 @@ void TestFileDownload::addressFailures_data() {
     QTest::newRow("no scheme") << "127.0.0.1/f.bin" << DownloadFailure::UnsupportedAddress;
 }
 
-void TestFileDownload::addressFailures() {
+void TestFileDownload::addressFailures()
+{
     QFETCH(QString, url);
     QFETCH(DownloadFailure, failure);
     const ClosedPort closed;
@@ -289,7 +304,8 @@ void TestFileDownload::addressFailures() {
     verifyOutcome(result, failure, directory.path(), true, {});
 }
 
-void TestFileDownload::unwritableTargets_data() {
+void TestFileDownload::unwritableTargets_data()
+{
     QTest::addColumn<QString>("target");
     QTest::addColumn<DownloadFailure>("failure");
 
@@ -301,7 +317,8 @@ void TestFileDownload::unwritableTargets_data() {
     QTest::newRow("no name at all") << "" << DownloadFailure::TargetNotWritable;
 }
 
-void TestFileDownload::unwritableTargets() {
+void TestFileDownload::unwritableTargets()
+{
     QFETCH(QString, target);
     QFETCH(DownloadFailure, failure);
     QTemporaryDir directory;
@@ -336,7 +353,8 @@ void TestFileDownload::unwritableTargets() {
     QCOMPARE(entriesOf(root.filePath(QStringLiteral("occupied"))), QStringList{});
 }
 
-void TestFileDownload::wildcardCharactersAreLiteral_data() {
+void TestFileDownload::wildcardCharactersAreLiteral_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("existing");
     QTest::newRow("question mark") << "a?.bin" << false;
@@ -344,7 +362,8 @@ void TestFileDownload::wildcardCharactersAreLiteral_data() {
     QTest::newRow("existing star file replaced") << "*.bin" << true;
 }
 
-void TestFileDownload::wildcardCharactersAreLiteral() {
+void TestFileDownload::wildcardCharactersAreLiteral()
+{
     QFETCH(QString, name);
     QFETCH(bool, existing);
     QTemporaryDir directory;
@@ -365,7 +384,8 @@ void TestFileDownload::wildcardCharactersAreLiteral() {
     QCOMPARE(entriesOf(root.path()), others);
 }
 
-void TestFileDownload::fullDisk() {
+void TestFileDownload::fullDisk()
+{
     QTemporaryDir directory;
     const QString small = directory.filePath(QStringLiteral("small"));
     QVERIFY(QDir().mkdir(small));
@@ -383,7 +403,8 @@ void TestFileDownload::fullDisk() {
     verifyOutcome(result, DownloadFailure::DiskFull, small, true, {});
 }
 
-void TestFileDownload::ftp_data() {
+void TestFileDownload::ftp_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<DownloadFailure>("failure");
     QTest::newRow("whole file") << "file.bin" << DownloadFailure::None;
@@ -391,7 +412,8 @@ void TestFileDownload::ftp_data() {
     QTest::newRow("missing file") << "absent.bin" << DownloadFailure::RemoteFileNotFound;
 }
 
-void TestFileDownload::ftp() {
+void TestFileDownload::ftp()
+{
     QFETCH(QString, name);
     QFETCH(DownloadFailure, failure);
     QTemporaryDir served;
@@ -409,7 +431,8 @@ void TestFileDownload::ftp() {
     verifyOutcome(result, failure, directory.path(), false, m_payload);
 }
 
-void TestFileDownload::rejectsUntrustedCertificate() {
+void TestFileDownload::rejectsUntrustedCertificate()
+{
     QTemporaryDir scratch;
     std::unique_ptr<ChildServer> server;
     try {
@@ -423,7 +446,8 @@ void TestFileDownload::rejectsUntrustedCertificate() {
     verifyOutcome(result, DownloadFailure::CertificateRejected, directory.path(), false, {});
 }
 
-void TestFileDownload::reusesConnection() {
+void TestFileDownload::reusesConnection()
+{
     {
         const std::lock_guard lock(m_mutex);
         m_clientPorts.clear();
@@ -438,7 +462,8 @@ void TestFileDownload::reusesConnection() {
     QCOMPARE(m_userAgent, std::string("Quorrin/" QUORRIN_VERSION));
 }
 
-void TestFileDownload::reportsProgressAndCancels() {
+void TestFileDownload::reportsProgressAndCancels()
+{
     ScriptedServer server(replyAnnouncing(1000, QByteArray(400, 'x')),
                           ScriptedServer::Ending::Stall);
     QTemporaryDir directory;

@@ -13,7 +13,8 @@ private Q_SLOTS:
     void acceptsDownloadSchemesOnly();
 };
 
-void TestUrlEncoding::encodesAsABrowserWould_data() {
+void TestUrlEncoding::encodesAsABrowserWould_data()
+{
     QTest::addColumn<QString>("pasted");
     QTest::addColumn<QByteArray>("sent");
 
@@ -46,13 +47,15 @@ void TestUrlEncoding::encodesAsABrowserWould_data() {
     QTest::newRow("empty") << QString() << QByteArray();
 }
 
-void TestUrlEncoding::encodesAsABrowserWould() {
+void TestUrlEncoding::encodesAsABrowserWould()
+{
     QFETCH(QString, pasted);
     QFETCH(QByteArray, sent);
     QCOMPARE(percentEncodedUrl(pasted), sent);
 }
 
-void TestUrlEncoding::acceptsDownloadSchemesOnly_data() {
+void TestUrlEncoding::acceptsDownloadSchemesOnly_data()
+{
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<bool>("accepted");
     for (const char *scheme : {"http", "https", "ftp", "ftps", "HTTPS"})
@@ -61,7 +64,8 @@ void TestUrlEncoding::acceptsDownloadSchemesOnly_data() {
         QTest::newRow(*scheme ? scheme : "no scheme") << QString::fromLatin1(scheme) << false;
 }
 
-void TestUrlEncoding::acceptsDownloadSchemesOnly() {
+void TestUrlEncoding::acceptsDownloadSchemesOnly()
+{
     QFETCH(QString, scheme);
     QFETCH(bool, accepted);
     QCOMPARE(isDownloadScheme(scheme), accepted);

@@ -26,7 +26,8 @@ server.serve_forever()
 )";
 
 // Debian's pyftpdlib belongs to the system interpreter, which a user's PATH may hide.
-QString systemPython() {
+QString systemPython()
+{
     const QString system = QStringLiteral("/usr/bin/python3");
     return QFileInfo(system).isExecutable() ? system : QStringLiteral("python3");
 }
@@ -35,7 +36,8 @@ QString systemPython() {
 
 ChildServer::ChildServer(const QString &program, const QStringList &arguments,
                          const QString &portMarker)
-    : m_process(std::make_unique<QProcess>()) {
+    : m_process(std::make_unique<QProcess>())
+{
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(program, arguments);
     const QRegularExpression pattern(QRegularExpression::escape(portMarker) +
@@ -53,18 +55,21 @@ ChildServer::ChildServer(const QString &program, const QStringList &arguments,
         throw std::runtime_error(program.toStdString() + " did not start: " + output.toStdString());
 }
 
-ChildServer::~ChildServer() {
+ChildServer::~ChildServer()
+{
     m_process->kill();
     m_process->waitForFinished(5000);
 }
 
-std::unique_ptr<ChildServer> startFtpServer(const QString &root) {
+std::unique_ptr<ChildServer> startFtpServer(const QString &root)
+{
     return std::make_unique<ChildServer>(
         systemPython(), QStringList{QStringLiteral("-c"), QString::fromLatin1(FtpScript), root},
         QStringLiteral("PORT"));
 }
 
-std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch) {
+std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch)
+{
     const QDir dir(scratch);
     const QString key = dir.filePath(QStringLiteral("key.pem"));
     const QString certificate = dir.filePath(QStringLiteral("certificate.pem"));

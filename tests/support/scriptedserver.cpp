@@ -11,7 +11,8 @@ namespace quorrin::test {
 namespace {
 
 // A socket bound to 127.0.0.1 at a free port; returns the socket and sets `port`.
-int boundLoopbackSocket(int &port) {
+int boundLoopbackSocket(int &port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -24,7 +25,8 @@ int boundLoopbackSocket(int &port) {
     return fd;
 }
 
-bool readable(int fd, int milliseconds) {
+bool readable(int fd, int milliseconds)
+{
     pollfd entry{fd, POLLIN, 0};
     return ::poll(&entry, 1, milliseconds) > 0;
 }
@@ -33,14 +35,16 @@ bool readable(int fd, int milliseconds) {
 
 ScriptedServer::ScriptedServer(QByteArray reply, Ending ending)
     : m_reply(std::move(reply))
-    , m_ending(ending) {
+    , m_ending(ending)
+{
     m_listener = boundLoopbackSocket(m_port);
     if (::listen(m_listener, 8) != 0)
         throw std::runtime_error("cannot listen on a loopback port");
     m_thread = std::thread([this] { serve(); });
 }
 
-ScriptedServer::~ScriptedServer() {
+ScriptedServer::~ScriptedServer()
+{
     m_stop = true;
     m_thread.join();
     for (const int fd : m_stalled)
@@ -48,11 +52,13 @@ ScriptedServer::~ScriptedServer() {
     ::close(m_listener);
 }
 
-QString ScriptedServer::url(const QString &path) const {
+QString ScriptedServer::url(const QString &path) const
+{
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
-void ScriptedServer::serve() {
+void ScriptedServer::serve()
+{
     while (!m_stop) {
         if (!readable(m_listener, 20))
             continue;
@@ -62,7 +68,8 @@ void ScriptedServer::serve() {
     }
 }
 
-void ScriptedServer::answer(int connection) {
+void ScriptedServer::answer(int connection)
+{
     QByteArray request;
     char buffer[4096];
     while (!request.contains("\r\n\r\n") && !m_stop && readable(connection, 2000)) {
@@ -89,11 +96,13 @@ void ScriptedServer::answer(int connection) {
     ::close(connection);
 }
 
-ClosedPort::ClosedPort() {
+ClosedPort::ClosedPort()
+{
     m_socket = boundLoopbackSocket(m_port);
 }
 
-ClosedPort::~ClosedPort() {
+ClosedPort::~ClosedPort()
+{
     ::close(m_socket);
 }
 

@@ -12,7 +12,8 @@ private Q_SLOTS:
     void body();
 };
 
-void TestBodyMarkup::body_data() {
+void TestBodyMarkup::body_data()
+{
     QTest::addColumn<QString>("document");
     QTest::addColumn<QString>("markup");
 
@@ -43,7 +44,8 @@ void TestBodyMarkup::body_data() {
     QTest::newRow("empty document") << QString() << QString();
 }
 
-void TestBodyMarkup::body() {
+void TestBodyMarkup::body()
+{
     QFETCH(QString, document);
     QFETCH(QString, markup);
     QCOMPARE(bodyMarkup(document), markup);

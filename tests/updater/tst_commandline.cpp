@@ -17,7 +17,8 @@ private Q_SLOTS:
     void messages();
 };
 
-void TestCommandLine::split_data() {
+void TestCommandLine::split_data()
+{
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QStringList>("fields");
 
@@ -47,13 +48,15 @@ void TestCommandLine::split_data() {
     QTest::newRow("empty command line") << QString() << QStringList();
 }
 
-void TestCommandLine::split() {
+void TestCommandLine::split()
+{
     QFETCH(QString, commandLine);
     QFETCH(QStringList, fields);
     QCOMPARE(splitCommandLine(commandLine), fields);
 }
 
-void TestCommandLine::joinArguments_data() {
+void TestCommandLine::joinArguments_data()
+{
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("commandLine");
 
@@ -66,20 +69,23 @@ void TestCommandLine::joinArguments_data() {
     QTest::newRow("one empty argument") << QStringList{QString()} << QString();
 }
 
-void TestCommandLine::joinArguments() {
+void TestCommandLine::joinArguments()
+{
     QFETCH(QStringList, arguments);
     QFETCH(QString, commandLine);
     QCOMPARE(quorrin::joinArguments(arguments), commandLine);
 }
 
-void TestCommandLine::missingFieldIsEmpty() {
+void TestCommandLine::missingFieldIsEmpty()
+{
     const QStringList updArgs = splitCommandLine(QStringLiteral("s\t3"));
     QCOMPARE(commandLineField(updArgs, RevisionField), QStringLiteral("3"));
     QCOMPARE(commandLineField(updArgs, NameField), QString());
     QCOMPARE(commandLineField(updArgs, -1), QString());
 }
 
-void TestCommandLine::messages() {
+void TestCommandLine::messages()
+{
     // A leading space of field 2 stays: two spaces after "de".
     const QStringList updArgs = splitCommandLine(QStringLiteral("s\t3\t Quorrin\tquorrin"));
     QCOMPARE(msgTitle(commandLineField(updArgs, NameField)),

@@ -19,21 +19,26 @@ using ProcessList = QList<ProcessEntry>;
 class SleeperCopies {
 public:
     SleeperCopies()
-        : m_name(QStringLiteral("QuorrinTest-Éé-%1").arg(QCoreApplication::applicationPid())) {}
+        : m_name(QStringLiteral("QuorrinTest-Éé-%1").arg(QCoreApplication::applicationPid()))
+    {
+    }
 
-    ~SleeperCopies() {
+    ~SleeperCopies()
+    {
         for (auto &process : m_processes) {
             process->kill();
             process->waitForFinished(5000);
         }
     }
 
-    bool install() {
+    bool install()
+    {
         return m_directory.isValid() && QFile::copy(QStringLiteral("/bin/sleep"), path());
     }
 
     // Starts one more copy; its id, or 0.
-    quint32 start() {
+    quint32 start()
+    {
         auto process = std::make_unique<QProcess>();
         process->start(path(), {QStringLiteral("60")});
         if (!process->waitForStarted(5000))
@@ -44,7 +49,8 @@ public:
     }
 
     // Waits for copy `id` to end; true when a signal ended it.
-    bool endedBySignal(quint32 id) {
+    bool endedBySignal(quint32 id)
+    {
         for (auto &process : m_processes) {
             if (quint32(process->processId()) == id)
                 return process->waitForFinished(5000) &&
@@ -62,7 +68,8 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 
-quint32 pidMax() {
+quint32 pidMax()
+{
     QFile file(QStringLiteral("/proc/sys/kernel/pid_max"));
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toUInt() : 0;
 }
@@ -84,7 +91,8 @@ private Q_SLOTS:
     void terminateUnknownProcess();
 };
 
-void TestKillProcess::lookup_data() {
+void TestKillProcess::lookup_data()
+{
     QTest::addColumn<ProcessList>("processes");
     QTest::addColumn<QString>("exeName");
     QTest::addColumn<quint32>("ownId");
@@ -111,7 +119,8 @@ void TestKillProcess::lookup_data() {
     QTest::newRow("empty list") << ProcessList() << QStringLiteral("quorrin") << 1u << 0u;
 }
 
-void TestKillProcess::lookup() {
+void TestKillProcess::lookup()
+{
     QFETCH(ProcessList, processes);
     QFETCH(QString, exeName);
     QFETCH(quint32, ownId);
@@ -119,7 +128,8 @@ void TestKillProcess::lookup() {
     QCOMPARE(findProcessInList(processes, exeName, ownId), found);
 }
 
-void TestKillProcess::terminatorRefusesUnsafeIds_data() {
+void TestKillProcess::terminatorRefusesUnsafeIds_data()
+{
     QTest::addColumn<quint32>("processId");
     QTest::addColumn<bool>("delivered");
 
@@ -130,7 +140,8 @@ void TestKillProcess::terminatorRefusesUnsafeIds_data() {
     QTest::newRow("all bits set") << 0xFFFFFFFFu << false;
 }
 
-void TestKillProcess::terminatorRefusesUnsafeIds() {
+void TestKillProcess::terminatorRefusesUnsafeIds()
+{
     QFETCH(quint32, processId);
     QFETCH(bool, delivered);
 
@@ -143,7 +154,8 @@ void TestKillProcess::terminatorRefusesUnsafeIds() {
     QCOMPARE(requested, delivered ? QList<quint32>{processId} : QList<quint32>());
 }
 
-void TestKillProcess::killsRealProcessesLowestFirst() {
+void TestKillProcess::killsRealProcessesLowestFirst()
+{
     SleeperCopies copies;
     QVERIFY(copies.install());
     const quint32 first = copies.start();
@@ -165,7 +177,8 @@ void TestKillProcess::killsRealProcessesLowestFirst() {
     QVERIFY(!KillProcessByName(copies.name()));
 }
 
-void TestKillProcess::namesThatFindNothing() {
+void TestKillProcess::namesThatFindNothing()
+{
     SleeperCopies copies;
     QVERIFY(copies.install());
     QVERIFY(copies.start() != 0);
@@ -178,7 +191,8 @@ void TestKillProcess::namesThatFindNothing() {
     QVERIFY(!KillProcessByName(QString()));
 }
 
-void TestKillProcess::findsProgramWhoseFileWasDeleted() {
+void TestKillProcess::findsProgramWhoseFileWasDeleted()
+{
     // As when an installer replaces the running program's file.
     SleeperCopies copies;
     QVERIFY(copies.install());
@@ -188,7 +202,8 @@ void TestKillProcess::findsProgramWhoseFileWasDeleted() {
     QCOMPARE(FindProcessByName(copies.name()), id);
 }
 
-void TestKillProcess::terminateUnknownProcess() {
+void TestKillProcess::terminateUnknownProcess()
+{
     // Ids stay below pid_max, so no process has that one.
     const quint32 unused = pidMax();
     QVERIFY(unused > 0);

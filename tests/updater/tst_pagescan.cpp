@@ -11,19 +11,22 @@ namespace {
 const QString ProgramDirectory = QStringLiteral("/opt/quorrin");
 const QString BaseUrl = QStringLiteral("http://updates.test/quorrin/");
 
-QStringList fields(const QString &stem, const QString &revision) {
+QStringList fields(const QString &stem, const QString &revision)
+{
     return {stem, revision, QStringLiteral("Quorrin"), QStringLiteral("quorrin")};
 }
 
 // The update page's body with `links` (the text after `<A href="`) as anchors.
-QString page(const QStringList &links) {
+QString page(const QStringList &links)
+{
     QString html = QStringLiteral("\n<H1>Mises à jour</H1>\n<UL>\n");
     for (const QString &link : links)
         html += QStringLiteral("<LI><A href=\"") + link + QStringLiteral("\">Télécharger</A>\n");
     return html + QStringLiteral("</UL>\n");
 }
 
-QString page(const QString &link) {
+QString page(const QString &link)
+{
     return page(QStringList{link});
 }
 
@@ -39,7 +42,8 @@ private Q_SLOTS:
     void installerInRootDirectory();
 };
 
-void TestPageScan::scan_data() {
+void TestPageScan::scan_data()
+{
     QTest::addColumn<QString>("html");
     QTest::addColumn<QStringList>("updArgs");
     QTest::addColumn<Action>("action");
@@ -163,7 +167,8 @@ void TestPageScan::scan_data() {
                                << QString();
 }
 
-void TestPageScan::scan() {
+void TestPageScan::scan()
+{
     QFETCH(QString, html);
     QFETCH(QStringList, updArgs);
     QFETCH(Action, action);
@@ -183,7 +188,8 @@ void TestPageScan::scan() {
     }
 }
 
-void TestPageScan::newerInstaller() {
+void TestPageScan::newerInstaller()
+{
     const QStringList updArgs{QStringLiteral("setup_quorrin"), QStringLiteral("3"),
                               QStringLiteral(" Quorrin"), QStringLiteral("quorrin")};
     const ScanResult result = ScanUpdatePage(page(QStringLiteral("setup_quorrin12.exe")), updArgs,
@@ -198,7 +204,8 @@ void TestPageScan::newerInstaller() {
                                                  "Cliquez ici pour l'installer."));
 }
 
-void TestPageScan::installerInRootDirectory() {
+void TestPageScan::installerInRootDirectory()
+{
     const ScanResult result = ScanUpdatePage(
         page(QStringLiteral("setup_quorrin12.exe")),
         fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")), QStringLiteral("/"), BaseUrl);

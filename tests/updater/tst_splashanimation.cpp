@@ -8,12 +8,14 @@ using namespace quorrin;
 namespace {
 
 // A screen of `width` x `height` pixels, in twips.
-SplashGeometry screen(int width, int height) {
+SplashGeometry screen(int width, int height)
+{
     return {width * 15, height * 15, SplashWidth, SplashHeight};
 }
 
 // Ticks a visible notification until the program ends; counts the ticks spent in each state.
-QMap<int, int> runToEnd(SplashState &state, const SplashGeometry &geometry) {
+QMap<int, int> runToEnd(SplashState &state, const SplashGeometry &geometry)
+{
     QMap<int, int> ticks;
     for (int guard = 0; !state.ended && guard < 100000; ++guard) {
         ++ticks[state.interval];
@@ -23,7 +25,8 @@ QMap<int, int> runToEnd(SplashState &state, const SplashGeometry &geometry) {
 }
 
 // The state after the installer has appeared and `ticks` further ticks.
-SplashState shownFor(int ticks, const SplashGeometry &geometry) {
+SplashState shownFor(int ticks, const SplashGeometry &geometry)
+{
     SplashState state = nextSplashState(SplashState(), geometry, true);
     for (int i = 0; i < ticks; ++i)
         state = nextSplashState(state, geometry, true);
@@ -44,7 +47,8 @@ private Q_SLOTS:
     void hiddenOrEndedIgnoresClick();
 };
 
-void TestSplashAnimation::waitsForInstaller() {
+void TestSplashAnimation::waitsForInstaller()
+{
     SplashState state;
     for (int i = 0; i < 5; ++i)
         state = nextSplashState(state, screen(1280, 1024), false);
@@ -58,7 +62,8 @@ void TestSplashAnimation::waitsForInstaller() {
     QCOMPARE(state.Top, 15360.0f + 100.0f);
 }
 
-void TestSplashAnimation::fullRun_data() {
+void TestSplashAnimation::fullRun_data()
+{
     QTest::addColumn<SplashGeometry>("geometry");
     QTest::addColumn<float>("restingLeft");
     QTest::addColumn<float>("restingTop");
@@ -70,7 +75,8 @@ void TestSplashAnimation::fullRun_data() {
     QTest::newRow("1920x1080") << screen(1920, 1080) << 25795.0f << 14020.0f << 16210.0f;
 }
 
-void TestSplashAnimation::fullRun() {
+void TestSplashAnimation::fullRun()
+{
     QFETCH(SplashGeometry, geometry);
     QFETCH(float, restingLeft);
     QFETCH(float, restingTop);
@@ -98,7 +104,8 @@ void TestSplashAnimation::fullRun() {
     QCOMPARE(state.Left, restingLeft);
 }
 
-void TestSplashAnimation::click_data() {
+void TestSplashAnimation::click_data()
+{
     QTest::addColumn<int>("ticksBeforeClick");
     QTest::addColumn<int>("interruptedState");
     QTest::addColumn<int>("sinkingTicks");
@@ -109,7 +116,8 @@ void TestSplashAnimation::click_data() {
     QTest::newRow("while sinking") << 152 + 15 + 20 << SplashSinking << 146 - 20;
 }
 
-void TestSplashAnimation::click() {
+void TestSplashAnimation::click()
+{
     QFETCH(int, ticksBeforeClick);
     QFETCH(int, interruptedState);
     QFETCH(int, sinkingTicks);
@@ -137,7 +145,8 @@ void TestSplashAnimation::click() {
     QCOMPARE(ticks.value(SplashSinking) + 1, sinkingTicks);
 }
 
-void TestSplashAnimation::hiddenOrEndedIgnoresClick() {
+void TestSplashAnimation::hiddenOrEndedIgnoresClick()
+{
     const SplashClick waiting = clickSplash(SplashState());
     QVERIFY(!waiting.launchesInstaller);
     QCOMPARE(waiting.state.interval, SplashWaiting);
