@@ -1,0 +1,87 @@
+#include "alwaysontop.h"
+#include "shellopen.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+
+using namespace quorrin;
+
+class TestDesktopHelpers : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // A program that writes its arguments, one per line, into `record`.
+    QString recordingProgram(const QString &record)
+    {
+        const QString path = m_dir.filePath("record-arguments");
+        QFile script(path);
+        if (!script.open(QIODevice::WriteOnly))
+            return {};
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" +
+                     record.toUtf8() + "'\n");
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        return path;
+    }
+
+private Q_SLOTS:
+    // An executable is started with the parameters as its one argument, spaces and TABs kept.
+    void startsExecutableWithOneArgument_data()
+    {
+        QTest::addColumn<QString>("parameters");
+        QTest::addColumn<QByteArray>("recorded");
+        QTest::newRow("four fields") << "setup_quorrin\t3\tQuorrin\tquorrin"
+                                     << QByteArray("setup_quorrin\t3\tQuorrin\tquorrin\n");
+        QTest::newRow("spaces stay in one argument") << "a b  c" << QByteArray("a b  c\n");
+        QTest::newRow("no parameters, no argument") << "" << QByteArray("");
+    }
+    void startsExecutableWithOneArgument()
+    {
+        QFETCH(QString, parameters);
+        QFETCH(QByteArray, recorded);
+        const QString record = m_dir.filePath("record.txt");
+        QFile::remove(record);
+        const QString program = recordingProgram(record);
+        QVERIFY(!program.isEmpty());
+        ShellOpen(program, parameters);
+        const auto contents = [&] {
+            QFile file(record);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+        };
+        QTRY_COMPARE(contents(), recorded);
+    }
+
+    void launcherCanBeReplaced()
+    {
+        QStringList calls;
+        setShellLauncher(
+            [&](const QString &file, const QString &parameters) { calls << file << parameters; });
+        ShellOpen("/nowhere/setup.exe", QString());
+        setShellLauncher({});
+        QCOMPARE(calls, (QStringList{"/nowhere/setup.exe", ""}));
+    }
+
+    void alwaysOnTop()
+    {
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SetAlwaysOnTop(&window, false); // not topmost: nothing changes
+        QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        for (int i = 0; i < 2; ++i) {
+            SetAlwaysOnTop(&window, true);
+            QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+            QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+            QVERIFY(window.isVisible()); // stays mapped: no flicker, no new placement
+        }
+        SetAlwaysOnTop(&window, false);
+        QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(window.isVisible());
+    }
+};
+
+QTEST_MAIN(TestDesktopHelpers)
+#include "tst_desktophelpers.moc"
