@@ -2,6 +2,7 @@
 #include "filedownload.h"
 #include "httpserver.h"
 #include "scriptedserver.h"
+#include "testfiles.h"
 #include "version.h"
 
 #include <QDir>
@@ -34,19 +35,6 @@ QByteArray makePayload()
     for (int line = 0; data.size() < 1536 * 1024; ++line)
         data += "line " + QByteArray::number(line) + '\n';
     return data;
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
 }
 
 // Every entry of the directory, hidden ones included: a left-over part file shows up here.

@@ -1,6 +1,7 @@
 #include "freename.h"
 #include "pathdirectories.h"
 #include "pathexistence.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,16 +9,6 @@
 #include <QTest>
 
 using namespace quorrin;
-
-namespace {
-
-void touch(const QString &path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
-} // namespace
 
 class TestBatchPaths : public QObject {
     Q_OBJECT
@@ -53,9 +44,9 @@ private Q_SLOTS:
 
     void freeNameOnDisk()
     {
-        touch(at("a.zip"));
+        test::writeFile(at("a.zip"));
         QCOMPARE(findFreeName(at("a.zip")).path, at("a_1.zip"));
-        touch(at("a_1.zip"));
+        test::writeFile(at("a_1.zip"));
         QVERIFY(QDir().mkdir(at("a_2.zip"))); // a directory takes the name too
         const FreeName free = findFreeName(at("a.zip"));
         QCOMPARE(free.path, at("a_3.zip"));
@@ -105,7 +96,7 @@ private Q_SLOTS:
     // A plain file where a directory should be: the first failure stops the walk.
     void stopsAtFirstFailure()
     {
-        touch(at("blocker"));
+        test::writeFile(at("blocker"));
         const QString cause = CreatePathDirectories(at("blocker/sub/deeper/f.zip"));
         QVERIFY(cause.contains(at("blocker/sub")));
         QVERIFY(!cause.contains(QLatin1String("deeper")));
@@ -115,7 +106,7 @@ private Q_SLOTS:
     {
         QCOMPARE(testExistence(at("missing")).state, Existence::Absent);
         QCOMPARE(testExistence(m_dir.path()).state, Existence::Present);
-        touch(at("plain"));
+        test::writeFile(at("plain"));
         // Under a plain file nothing can exist; that is no failure.
         QCOMPARE(testExistence(at("plain/child")).state, Existence::Absent);
         const Existence tooLong = testExistence(at(QString(5000, QLatin1Char('n'))));

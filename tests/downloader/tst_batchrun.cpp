@@ -3,6 +3,7 @@
 #include "httpserver.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "testfiles.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -31,12 +32,6 @@ QStringList rows(const QListWidget *list)
     for (int i = 0; i < list->count(); ++i)
         texts << list->item(i)->text();
     return texts;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -129,8 +124,8 @@ private Q_SLOTS:
     {
         queue({"/files/a.zip", "/files/b.zip"});
         runQueue();
-        QCOMPARE(contents(dl("a.zip")), QByteArray("data of a.zip"));
-        QCOMPARE(contents(dl("b.zip")), QByteArray("data of b.zip"));
+        QCOMPARE(test::contentOf(dl("a.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
         QCOMPARE(rows(report()),
                  (QStringList{"Téléchargement de a.zip", "Téléchargement terminé",
                               "Téléchargement de b.zip", "Téléchargement terminé"}));
@@ -152,9 +147,9 @@ private Q_SLOTS:
         queue({"/files/a.zip"});
         for (int run = 0; run < 3; ++run)
             runQueue();
-        QCOMPARE(contents(dl("a.zip")), QByteArray("data of a.zip"));
-        QCOMPARE(contents(dl("a_1.zip")), QByteArray("data of a.zip"));
-        QCOMPARE(contents(dl("a_2.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(test::contentOf(dl("a.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(test::contentOf(dl("a_1.zip")), QByteArray("data of a.zip"));
+        QCOMPARE(test::contentOf(dl("a_2.zip")), QByteArray("data of a.zip"));
         QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("a_2.zip"));
         QCOMPARE(m_form->queuedPaths(), QStringList{dl("a.zip")});
         QCOMPARE(rows(report()),
@@ -172,7 +167,7 @@ private Q_SLOTS:
         QVERIFY(report()->item(1)->toolTip().contains(QLatin1String("404")));
         QVERIFY(report()->item(0)->toolTip().isEmpty());
         QVERIFY(!QFileInfo::exists(dl("missing")));
-        QCOMPARE(contents(dl("b.zip")), QByteArray("data of b.zip"));
+        QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
     }
 
     void directoriesMadeOrReported()
@@ -186,7 +181,7 @@ private Q_SLOTS:
         list->setCurrentRow(1);
         paste(path, m_programDir->filePath("file/sub/blocked.bin"));
         runQueue();
-        QCOMPARE(contents(dl("new/sub/deep.bin")), QByteArray("data of deep.bin"));
+        QCOMPARE(test::contentOf(dl("new/sub/deep.bin")), QByteArray("data of deep.bin"));
         // One row for the directory that cannot be made, one for the transfer that cannot land.
         QCOMPARE(rows(report()).mid(2),
                  (QStringList{"Téléchargement de blocked.bin", "Erreur pour blocked.bin",
@@ -209,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(m_form->ready());
         queue({"/files/c.zip"});
         runQueue();
-        QCOMPARE(contents(dl("c.zip")), QByteArray("data of c.zip"));
+        QCOMPARE(test::contentOf(dl("c.zip")), QByteArray("data of c.zip"));
     }
 
     // Keys typed during a transfer wait for it to end, while the window keeps painting.

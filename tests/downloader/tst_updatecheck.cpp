@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "updatecheck.h"
 
 #include <QDir>
@@ -6,23 +7,6 @@
 #include <QTest>
 
 using namespace quorrin;
-
-namespace {
-
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void write(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-}
-
-} // namespace
 
 class TestUpdateCheck : public QObject {
     Q_OBJECT
@@ -63,10 +47,10 @@ private Q_SLOTS:
     {
         const QDate today(2009, 1, 2);
         QVERIFY(recordUpdateCheck(checkFile(), today)); // first start
-        QCOMPARE(read(checkFile()), checkFileContents(today));
+        QCOMPARE(test::contentOf(checkFile()), checkFileContents(today));
         QVERIFY(!recordUpdateCheck(checkFile(), today));            // same day
         QVERIFY(recordUpdateCheck(checkFile(), today.addDays(-1))); // any other day
-        QCOMPARE(read(checkFile()), checkFileContents(today.addDays(-1)));
+        QCOMPARE(test::contentOf(checkFile()), checkFileContents(today.addDays(-1)));
     }
 
     void datesCompareAsText_data()
@@ -85,10 +69,11 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, contents);
         QFETCH(bool, due);
-        write(checkFile(), contents);
+        test::writeFile(checkFile(), contents);
         QCOMPARE(recordUpdateCheck(checkFile(), QDate(2009, 1, 2)), due);
         // A due check rewrites the whole file: whatever the user added is gone.
-        QCOMPARE(read(checkFile()), due ? checkFileContents(QDate(2009, 1, 2)) : contents);
+        QCOMPARE(test::contentOf(checkFile()),
+                 due ? checkFileContents(QDate(2009, 1, 2)) : contents);
     }
 
     // Without a record the updater would start at every start-up: not at all, then.
@@ -96,7 +81,7 @@ private Q_SLOTS:
     {
         QVERIFY(QDir().mkdir(checkFile())); // a directory where the file should be
         QVERIFY(!recordUpdateCheck(checkFile(), QDate(2009, 1, 2)));
-        write(m_dir.filePath("plain"), "x");
+        test::writeFile(m_dir.filePath("plain"), "x");
         QVERIFY(!recordUpdateCheck(m_dir.filePath("plain/") + CheckFileName, QDate(2009, 1, 2)));
     }
 
