@@ -4,9 +4,9 @@
 #include "programdirectory.h"
 #include "shellopen.h"
 #include "testfiles.h"
+#include "widgetdriver.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -23,18 +23,8 @@
 #include <thread>
 
 using namespace quorrin;
-
-namespace {
-
-QStringList rows(const QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
-} // namespace
+using quorrin::test::paste;
+using quorrin::test::rows;
 
 class TestBatchRun : public QObject {
     Q_OBJECT
@@ -52,12 +42,6 @@ class TestBatchRun : public QObject {
     QListWidget *report() const { return control<QListWidget>("listErr"); }
     QString dl(const QString &name = {}) const { return m_programDir->path() + "/DL/" + name; }
 
-    void paste(QLineEdit *box, const QString &text)
-    {
-        QGuiApplication::clipboard()->setText(text);
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keySequence(box, QKeySequence::Paste);
-    }
     void queue(const QStringList &paths)
     {
         for (const QString &path : paths)

@@ -3,10 +3,10 @@
 #include "messagebox.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "widgetdriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -16,6 +16,8 @@
 #include <QTest>
 
 using namespace quorrin;
+using quorrin::test::paste;
+using quorrin::test::rows;
 
 namespace {
 
@@ -40,14 +42,6 @@ public:
     }
 };
 
-QStringList rows(const QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 } // namespace
 
 class TestForm1 : public QObject {
@@ -71,14 +65,6 @@ class TestForm1 : public QObject {
     QListWidget *listDl() const { return control<QListWidget>("ListDl"); }
     QString dl() const { return m_programDir.path() + QStringLiteral("/DL/"); }
 
-    // One paste replaces the whole address: one change event.
-    void paste(QLineEdit *box, const QString &text)
-    {
-        QGuiApplication::clipboard()->setText(text);
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keySequence(box, QKeySequence::Paste);
-        QCOMPARE(box->text(), text);
-    }
     void pressDelete() { QTest::keyClick(listDl(), Qt::Key_Delete); }
     void queue(const QStringList &names)
     {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStringList>
+#include <QTest>
+
+namespace quorrin::test {
+
+// The texts of a list's rows, in order.
+inline QStringList rows(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+// Pastes `text` over the whole box, as a user would: one change event.
+inline void paste(QLineEdit *box, const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keySequence(box, QKeySequence::Paste);
+    QCOMPARE(box->text(), text);
+}
+
+} // namespace quorrin::test
