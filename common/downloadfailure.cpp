@@ -59,6 +59,12 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Impossible d'écrire le fichier sur le disque");
     case DownloadFailure::Cancelled:
         return QStringLiteral("Téléchargement annulé");
+    case DownloadFailure::TooLarge:
+        return QStringLiteral("Fichier trop volumineux");
+    case DownloadFailure::TookTooLong:
+        return QStringLiteral("Téléchargement trop long : délai dépassé");
+    case DownloadFailure::Rejected:
+        return QStringLiteral("Fichier refusé : il n'est pas celui attendu");
     case DownloadFailure::Other:
         break;
     }

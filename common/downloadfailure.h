@@ -25,6 +25,9 @@ enum class DownloadFailure {
     DiskFull,
     WriteFailed,
     Cancelled,
+    TooLarge,    // more data than the transfer may take
+    TookTooLong, // not over within the transfer's deadline
+    Rejected,    // complete, but refused by the check made before it reaches its target
     Other, // detail: the libcurl result code
 };
 

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "filedownload.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace quorrin {
+
+namespace engine {
+struct Job;
+}
+
+// How one transfer may go. The defaults are those of a download into a file.
+struct TransferOptions {
+    enum class Protocols {
+        Files,    // http, https, ftp, ftps, for the address and for redirects
+        WebPages, // http and https only
+    };
+    Protocols protocols = Protocols::Files;
+    // A transfer that moves nothing for this long is given up (libcurl's low-speed limit, so
+    // whole seconds, at least one).
+    std::chrono::milliseconds stallTimeout = std::chrono::seconds(60);
+    // The whole transfer must be over within this; zero for no limit.
+    std::chrono::milliseconds deadline{0};
+    // At most this many bytes are accepted; zero for no limit.
+    qint64 maxSize = 0;
+    // Asks for a compressed body (the data arrives decoded). For pages, not for files.
+    bool acceptEncoding = false;
+    QByteArray userAgent;                                // Quorrin's own when empty
+    // For a file: called on the engine's thread with the complete data, still in its part file
+    // (readable at `partPath`), before it is put at the target. False keeps it from ever
+    // reaching the target: the transfer fails with DownloadFailure::Rejected.
+    std::function<bool(const QString &partPath)> acceptData;
+};
+
+// One transfer under way, owned by the object that started it. It reports on the thread that
+// started it, through the event loop; the network and the disk are served on the engine's
+// own thread, so the caller never waits on them. Destroying it cancels it.
+class Transfer : public QObject {
+    Q_OBJECT
+public:
+    ~Transfer() override;
+
+    // Stops the transfer now: its connection is closed, nothing stands at its target and no
+    // part file is left, and finished() is not emitted. Does nothing once finished.
+    void cancel();
+    bool isRunning() const { return m_running; }
+
+    // For a transfer into memory, once finished: the data received, and the server's
+    // Content-Type (empty when it named none).
+    const QByteArray &body() const { return m_body; }
+    const QByteArray &contentType() const { return m_contentType; }
+
+Q_SIGNALS:
+    // A few times a second at most, with the bytes received and the announced total (0 when
+    // unknown).
+    void progress(qint64 received, qint64 total);
+    // Once, when the transfer has ended; for a file, result.ok means the complete file is at
+    // its target.
+    void finished(const quorrin::DownloadResult &result);
+
+private:
+    friend Transfer *startDownload(const QString &, const QString &, const TransferOptions &,
+                                   QObject *);
+    friend Transfer *startFetch(const QString &, const TransferOptions &, QObject *);
+    explicit Transfer(QObject *parent);
+    void start(std::shared_ptr<engine::Job> job);
+    void complete(const DownloadResult &result, QByteArray body, QByteArray contentType);
+
+    std::shared_ptr<engine::Job> m_job;
+    bool m_running = false;
+    QByteArray m_body;
+    QByteArray m_contentType;
+};
+
+// Starts downloading `url` into the file `path`, taken exactly as given, with the safe write
+// of DownloadFile: the data goes to a part file beside the target, which is flushed and
+// renamed onto the target only once complete. A target that cannot be written fails the
+// transfer before anything is sent.
+Transfer *startDownload(const QString &url, const QString &path, const TransferOptions &options,
+                        QObject *parent);
+
+// Starts reading `url` into memory; more than options.maxSize bytes fail the transfer with
+// DownloadFailure::TooLarge.
+Transfer *startFetch(const QString &url, const TransferOptions &options, QObject *parent);
+
+} // namespace quorrin
