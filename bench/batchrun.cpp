@@ -16,9 +16,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -99,6 +101,15 @@ std::optional<double> runThroughWindow(const QStringList &addresses)
     QElapsedTimer clock;
     clock.start();
     button->click();
+    // The run goes on in the event loop; it has ended when the window is ready again.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (window.ready())
+            loop.quit();
+    });
+    poll.start(2);
+    loop.exec();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
 
     if (const std::optional<QString> problem = reportProblem(*report, addresses.size())) {

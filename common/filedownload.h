@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
 
 namespace quorrin {
 
@@ -16,17 +15,13 @@ struct DownloadResult {
     DownloadFailure failure = DownloadFailure::None;
 };
 
-// One libcurl transfer handle that lives across calls, so that connections, DNS answers and
-// TLS sessions are reused from one download to the next. Blocking; use from one thread.
+// Blocking downloads on the process's transfer engine, which keeps connections, DNS answers
+// and TLS sessions from one download to the next.
 class FileDownloader {
 public:
-    FileDownloader();
-    ~FileDownloader();
-    FileDownloader(const FileDownloader &) = delete;
-    FileDownloader &operator=(const FileDownloader &) = delete;
-
-    // Called during the transfer, at least a few times a second, with bytes received and the
-    // announced total (0 when unknown). Returning false abandons the transfer.
+    // Called on the engine's thread while the caller waits, a few times a second, with bytes
+    // received and the announced total (0 when unknown). Returning false abandons the
+    // transfer.
     using Progress = std::function<bool(qint64 received, qint64 total)>;
 
     // Downloads `url` (http, https, ftp, ftps; redirects followed) into the file `path`, taken
@@ -38,8 +33,7 @@ public:
     void setStallTimeout(std::chrono::milliseconds timeout);
 
 private:
-    struct Session;
-    std::unique_ptr<Session> m_session;
+    std::chrono::milliseconds m_stallTimeout = std::chrono::seconds(60);
 };
 
 // Downloads with the process-wide downloader and records the outcome in lastDownloadOk().

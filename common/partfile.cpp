@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace quorrin {
@@ -142,10 +143,14 @@ void PartFile::startWriteback()
 #endif
 }
 
-bool PartFile::commit()
+bool PartFile::commit(const QByteArray &origin)
 {
     if (m_fd < 0)
         return false;
+    // The freedesktop convention that browsers follow; a file system without extended
+    // attributes simply keeps none.
+    if (!origin.isEmpty())
+        ::fsetxattr(m_fd, "user.xdg.origin.url", origin.constData(), size_t(origin.size()), 0);
     // Some file systems report a full disk only when the data is flushed or the file closed.
     if (::fsync(m_fd) != 0) {
         fail(errno);

@@ -31,7 +31,9 @@ public:
     bool write(const char *data, std::size_t size);
     // Flushes the data to the disk and renames the part file onto the target, replacing what
     // was there. False, with failure() set and the target untouched, when any step fails.
-    bool commit();
+    // A non-empty `origin` is recorded as the address the file came from, where the file
+    // system keeps extended attributes.
+    bool commit(const QByteArray &origin = {});
 
 private:
     bool create(const QByteArray &directory, const QByteArray &name, int mode);

@@ -9,12 +9,14 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorrin {
 
 namespace engine {
 struct Job;
-}
+class Observer;
+} // namespace engine
 
 // How one transfer may go. The defaults are those of a download into a file.
 struct TransferOptions {
@@ -32,7 +34,7 @@ struct TransferOptions {
     qint64 maxSize = 0;
     // Asks for a compressed body (the data arrives decoded). For pages, not for files.
     bool acceptEncoding = false;
-    QByteArray userAgent;                                // Quorrin's own when empty
+    QByteArray userAgent; // Quorrin's own when empty
     // For a file: called on the engine's thread with the complete data, still in its part file
     // (readable at `partPath`), before it is put at the target. False keeps it from ever
     // reaching the target: the transfer fails with DownloadFailure::Rejected.
@@ -70,9 +72,11 @@ private:
                                    QObject *);
     friend Transfer *startFetch(const QString &, const TransferOptions &, QObject *);
     explicit Transfer(QObject *parent);
-    void start(std::shared_ptr<engine::Job> job);
+    void start(const QString &url, const std::optional<QString> &path,
+               const TransferOptions &options);
     void complete(const DownloadResult &result, QByteArray body, QByteArray contentType);
 
+    std::unique_ptr<engine::Observer> m_observer;
     std::shared_ptr<engine::Job> m_job;
     bool m_running = false;
     QByteArray m_body;

@@ -26,6 +26,7 @@
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -98,6 +99,10 @@ void Form1::createControls()
     m_progress->setObjectName(QStringLiteral("barDownload"));
     m_progress->setTextVisible(false);
     m_progress->hide();
+    // During a run the report's end is brought into view at a rate a person can follow.
+    m_reportTick = new QTimer(this);
+    m_reportTick->setInterval(100);
+    connect(m_reportTick, &QTimer::timeout, this, &Form1::showReportEnd);
 
     const std::pair<QWidget *, const char *> names[] = {{txtPage, "txtPage"},
                                                         {txtPath, "txtPath"},
@@ -236,7 +241,6 @@ void Form1::ResetParameters()
     listErr->clear();
     listErr->hide();
     isReady = true;
-    ++m_resets;
 }
 
 void Form1::StoreEntry(int index)
@@ -338,6 +342,7 @@ void Form1::cmdOpenClick()
 
 void Form1::cmdEffaceClick()
 {
+    stopRun();
     ResetParameters();
     txtPage->setFocus();
 }

@@ -4,7 +4,6 @@
 #include "saveasdialog.h"
 
 #include <QDate>
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -16,10 +15,12 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
+class QTimer;
 
 namespace quorrin {
 
 class PictureButton;
+class Transfer;
 
 // Quorrin's window: a pasted address becomes a queued entry with a proposed storage path;
 // the buttons download the queue, choose a path and reset the window.
@@ -72,12 +73,15 @@ private:
     void chkAlwaysOnTopClick();
 
     void cmdDownLoadClick();
-    void downloadEntry(int row);
+    void downloadEntry();
+    void entryTransferred(const DownloadResult &result);
+    void endRun();
+    void stopRun();
+    void finishRun();
+    bool isRunning() const;
     void chooseFreeName(const QString &entry);
-    void transfer(const QString &entry);
-    bool showProgress(qint64 received, qint64 total);
-    void yieldToEvents();
-    void addReportRow(const QString &text, const QString &toolTip = {});
+    void showProgress(qint64 received, qint64 total);
+    void addReportRow(const QString &text, const QString &cause = {});
     void showReportEnd();
     void reportError(const QString &entry, const QString &cause);
 
@@ -102,12 +106,17 @@ private:
     bool isReady = false;
     QPixmap m_background;
     QProgressBar *m_progress;
-    FileDownloader m_downloader;
-    QElapsedTimer m_sinceYield;
-    bool m_running = false;
+
+    // The batch run under way: the entry at `row`, up to `last`, taken when it started.
+    struct Run {
+        int row = 0;
+        int last = -1;
+        QString entry; // the entry's row text
+    };
+    Run m_run;
+    Transfer *m_transfer = nullptr;
+    QTimer *m_reportTick;
     bool m_reportEndShown = true;
-    bool m_closing = false;
-    int m_resets = 0; // a reset during a run's yields ends the run
 };
 
 } // namespace quorrin

@@ -1,16 +1,17 @@
-// The batch run: every queued entry in turn, each with its report rows.
+// The batch run: every queued entry in turn, each with its report rows. A chain of steps: each
+// entry's transfer runs in the background, and its end starts the next entry.
 #include "form1.h"
 #include "freename.h"
-#include "inputhold.h"
 #include "pathdirectories.h"
 #include "pathexistence.h"
+#include "transfer.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QTimer>
 
 namespace quorrin {
 namespace {
@@ -19,37 +20,33 @@ const QString StartedRow = QStringLiteral("Téléchargement de ");
 const QString FinishedRow = QStringLiteral("Téléchargement terminé");
 const QString ErrorRow = QStringLiteral("Erreur pour ");
 const QString RunFinished = QStringLiteral("Tous les téléchargements sont terminés");
-// The window repaints and takes the user's input at most ten times a second during a run:
-// a queue of small files would otherwise spend most of its time repainting.
-constexpr int YieldInterval = 100; // ms
+const QString QueueCaption = QStringLiteral("Fichiers à télécharger :");
 
 } // namespace
 
 void Form1::cmdDownLoadClick()
 {
-    // A reset during a run makes the window ready again; the run still owns the queue.
-    if (!isReady || m_running || queueIsEmpty())
+    if (!isReady || queueIsEmpty())
         return;
     isReady = false;
-    m_running = true;
-    const int resetsBefore = m_resets;
-    m_sinceYield.invalidate();
     listErr->clear();
     listErr->show();
-    const int last = ListDl->count() - 1;
-    for (int row = 0; row <= last && !m_closing && m_resets == resetsBefore; ++row)
-        downloadEntry(row);
-    m_progress->hide();
-    showReportEnd();
-    labMess->setText(RunFinished);
-    isReady = true;
-    m_running = false;
+    m_run = {0, ListDl->count() - 1, {}};
+    m_progress->setRange(0, 0);
+    m_progress->show();
+    m_reportTick->start();
+    downloadEntry();
 }
 
-void Form1::downloadEntry(int row)
+// Steps of one entry up to its transfer, which reports to entryTransferred().
+void Form1::downloadEntry()
 {
-    const QString entry = ListDl->item(row)->text();
-    const int resetsBefore = m_resets;
+    if (m_run.row > m_run.last) {
+        endRun();
+        return;
+    }
+    const int row = m_run.row;
+    const QString entry = m_run.entry = ListDl->item(row)->text();
     labMess->setText(StartedRow + entry);
     addReportRow(StartedRow + entry);
     ListDl->setCurrentRow(row);
@@ -58,12 +55,55 @@ void Form1::downloadEntry(int row)
     if (const QString failure = CreatePathDirectories(txtPath->text()); !failure.isEmpty())
         reportError(entry, failure);
     chooseFreeName(entry);
-    yieldToEvents();
-    // A reset or a close during the yield leaves this entry without its transfer.
-    if (!m_closing && m_resets == resetsBefore)
-        transfer(entry);
-    yieldToEvents();
+    m_progress->setRange(0, 0);
+    m_transfer = startDownload(txtPage->text(), txtPath->text(), {}, this);
+    connect(m_transfer, &Transfer::progress, this, &Form1::showProgress);
+    connect(m_transfer, &Transfer::finished, this, &Form1::entryTransferred);
+}
+
+void Form1::entryTransferred(const DownloadResult &result)
+{
+    m_transfer->deleteLater();
+    m_transfer = nullptr;
+    if (!result.ok)
+        reportError(m_run.entry, result.cause);
     addReportRow(FinishedRow);
+    ++m_run.row;
+    downloadEntry();
+}
+
+void Form1::endRun()
+{
+    finishRun();
+    labMess->setText(RunFinished);
+    // The boxes show the last entry: that is the one an edit now goes to.
+    curIndex = m_run.last;
+    isReady = true;
+}
+
+// Ends the run where it stands: the transfer under way is cancelled and leaves nothing.
+void Form1::stopRun()
+{
+    if (isRunning()) {
+        finishRun();
+        labMess->setText(QueueCaption);
+        isReady = true;
+    }
+}
+
+void Form1::finishRun()
+{
+    delete m_transfer; // cancels it
+    m_transfer = nullptr;
+    m_reportTick->stop();
+    m_progress->hide();
+    showReportEnd();
+}
+
+// From the first entry to the end of the last, an entry's transfer is always under way.
+bool Form1::isRunning() const
+{
+    return m_transfer != nullptr;
 }
 
 // Nothing that stands at the path is replaced: a numbered name is chosen instead.
@@ -80,48 +120,26 @@ void Form1::chooseFreeName(const QString &entry)
     txtPath->setText(freeName.path);
 }
 
-void Form1::transfer(const QString &entry)
+void Form1::showProgress(qint64 received, qint64 total)
 {
-    m_progress->setRange(0, 0);
-    m_progress->show();
-    const InputHold hold;
-    const DownloadResult result = m_downloader.download(
-        txtPage->text(), txtPath->text(),
-        [this](qint64 received, qint64 total) { return showProgress(received, total); });
-    if (!result.ok)
-        reportError(entry, result.cause);
-}
-
-// Shows the transfer's progress; the window repaints now and then, while user input waits
-// for the transfer's end. A close abandons the transfer.
-bool Form1::showProgress(qint64 received, qint64 total)
-{
-    if (total > 0) {
-        m_progress->setRange(0, 1000);
-        m_progress->setValue(int(received * 1000 / total));
-    }
-    yieldToEvents();
-    return !m_closing;
-}
-
-void Form1::yieldToEvents()
-{
-    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < YieldInterval)
+    if (total <= 0)
         return;
-    showReportEnd();
-    QCoreApplication::processEvents();
-    m_sinceYield.start();
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(int(received * 1000 / total));
 }
 
-void Form1::addReportRow(const QString &text, const QString &toolTip)
+void Form1::addReportRow(const QString &text, const QString &cause)
 {
     auto *item = new QListWidgetItem(text, listErr);
-    item->setToolTip(toolTip);
+    if (!cause.isEmpty()) {
+        item->setToolTip(cause);
+        item->setData(Qt::AccessibleDescriptionRole, cause);
+    }
     m_reportEndShown = false;
 }
 
-// Selects the report's last row, which scrolls it into view. Done when the window is about to
-// repaint rather than at each row: every selection lays out the whole grown list again.
+// Selects the report's last row, which scrolls it into view. Done a few times a second rather
+// than at each row: every selection lays out the whole grown list again.
 void Form1::showReportEnd()
 {
     if (m_reportEndShown)
@@ -137,7 +155,7 @@ void Form1::reportError(const QString &entry, const QString &cause)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    m_closing = m_running;
+    stopRun();
     event->accept();
 }
 

@@ -3,7 +3,6 @@
 #include "alwaysontop.h"
 #include "artwork.h"
 #include "commandline.h"
-#include "filedownload.h"
 #include "fontfit.h"
 #include "killprocess.h"
 #include "messagebox.h"
@@ -11,6 +10,7 @@
 #include "pagescan.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "transfer.h"
 #include "updatetexts.h"
 
 #include <QFileInfo>
@@ -24,7 +24,12 @@
 namespace quorrin::updater {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int TwipsPerPixel = 15;
+// The hidden updater must end some day, whatever the server sends.
+constexpr qint64 MaxInstallerSize = qint64(1) << 30;
+constexpr auto InstallerDeadline = 30min;
 const QSize BackgroundSize(200, 114);
 
 // The installer counts as there once a file, or a link to one, stands at its path.
@@ -146,13 +151,28 @@ void Form1::ScanUpdatePage()
     for (const QString &line : lines)
         widths.append({line, labMess->width() - 2});
     labMess->setFont(fontFitting(font(), 11, widths));
-    // An installer from an earlier day is used as it is. A download that fails leaves
-    // nothing to show and nothing that would ever arrive: the program ends.
-    if (!installerExists(setupPath) && !DownloadFile(scan.downloadUrl, setupPath)) {
-        endProgram();
-        return;
-    }
-    TimerSplash->start();
+    // An installer from an earlier day is used as it is.
+    if (installerExists(setupPath))
+        TimerSplash->start();
+    else
+        downloadInstaller(scan.downloadUrl);
+}
+
+// In the background: the window stays hidden until the installer is complete. A download that
+// fails leaves nothing to show and nothing that would ever arrive: the program ends.
+void Form1::downloadInstaller(const QString &url)
+{
+    TransferOptions options;
+    options.maxSize = MaxInstallerSize;
+    options.deadline = InstallerDeadline;
+    Transfer *download = startDownload(url, setupPath, options, this);
+    connect(download, &Transfer::finished, this, [this, download](const DownloadResult &result) {
+        download->deleteLater();
+        if (result.ok)
+            TimerSplash->start();
+        else
+            endProgram();
+    });
 }
 
 QSize Form1::screenSize() const

@@ -55,6 +55,7 @@ private:
     void documentComplete(const QString &bodyMarkup);
     void Timer1_Timer();
     void ScanUpdatePage();
+    void downloadInstaller(const QString &url);
     void TimerSplash_Timer();
     void Form_Click();
     void applySplashState();

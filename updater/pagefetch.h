@@ -3,16 +3,14 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
 
 namespace quorrin {
 
 // Loads a web page in the background, the way a hidden browser would, and reports on the
-// thread that owns it when the document is complete. Speaks http and https only, checks
-// certificates, follows up to 10 redirects and reads at most MaxPageSize bytes. A page that
-// cannot be had — refused, failed, too large, or not complete in time — completes empty.
+// thread that owns it, through its event loop, when the document is complete. Speaks http and https
+// only, checks certificates, follows up to 10 redirects and reads at most MaxPageSize bytes. A page
+// that cannot be had — refused, failed, too large, or not complete in time — completes empty.
 class PageFetch : public QObject {
     Q_OBJECT
 public:
@@ -34,8 +32,6 @@ Q_SIGNALS:
 
 private:
     std::chrono::milliseconds m_timeout = std::chrono::minutes(2);
-    std::atomic<bool> m_abandoned{false};
-    std::thread m_worker;
 };
 
 } // namespace quorrin

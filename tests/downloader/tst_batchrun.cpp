@@ -31,6 +31,7 @@ class TestBatchRun : public QObject {
 
     std::atomic<int> m_requests{0};
     std::atomic<bool> m_slowStarted{false};
+    std::atomic<bool> m_slowAbandoned{false}; // the client went before the end of /slow/
     std::unique_ptr<test::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<Form1> m_form;
@@ -47,7 +48,12 @@ class TestBatchRun : public QObject {
         for (const QString &path : paths)
             paste(control<QLineEdit>("txtPage"), m_server->url(path));
     }
-    void runQueue() { QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton); }
+    // Clicks the download button and waits for the run to end.
+    void runQueue()
+    {
+        QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_form->ready(), 20000);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -74,7 +80,10 @@ private Q_SLOTS:
                                    m_slowStarted = true;
                                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
                                    const std::string chunk(1024, 'x');
-                                   return sink.write(chunk.data(), chunk.size());
+                                   if (sink.write(chunk.data(), chunk.size()))
+                                       return true;
+                                   m_slowAbandoned = true;
+                                   return false;
                                });
                        });
         });
@@ -87,6 +96,7 @@ private Q_SLOTS:
         m_form = std::make_unique<Form1>();
         m_requests = 0;
         m_slowStarted = false;
+        m_slowAbandoned = false;
     }
 
     void cleanup()
@@ -173,50 +183,51 @@ private Q_SLOTS:
         QVERIFY(report()->item(3)->toolTip().contains(m_programDir->filePath("file/sub")));
     }
 
-    // A reset during a yield ends the run after the entry under way, without its transfer.
-    void resetDuringRun()
+    // A reset during a transfer stops it at once: the server sees the connection go, no
+    // further entry is fetched, nothing is left, and the caption is the queue's again.
+    void resetDuringTransfer()
     {
-        queue({"/files/a.zip", "/files/b.zip"});
-        QTimer::singleShot(0, control<QWidget>("cmdEfface"), [this] {
+        queue({"/slow/500", "/files/b.zip"});
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!m_slowStarted)
+                return;
+            poll.stop();
             QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
         });
+        poll.start(20);
         runQueue();
-        QCOMPARE(m_requests.load(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_slowAbandoned, 2000);
+        QCOMPARE(m_requests.load(), 1);
+        QCOMPARE(QDir(dl()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
         QCOMPARE(rows(control<QListWidget>("ListDl")), QStringList{QueuePlaceholder});
-        QCOMPARE(control<QLabel>("labMess")->text(),
-                 QStringLiteral("Tous les téléchargements sont terminés"));
-        QVERIFY(m_form->ready());
+        QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
+        QVERIFY(!report()->isVisibleTo(m_form.get()));
         queue({"/files/c.zip"});
         runQueue();
         QCOMPARE(test::contentOf(dl("c.zip")), QByteArray("data of c.zip"));
     }
 
-    // Keys typed during a transfer wait for it to end, while the window keeps painting.
-    void inputWaitsForTransfer()
+    // The window takes the user's clicks while a file arrives.
+    void checkBoxActsDuringTransfer()
     {
-        queue({"/slow/25"});
+        queue({"/slow/50"});
         m_form->show();
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-        auto *page = control<QLineEdit>("txtPage");
-        QString textDuringTransfer;
-        int ticks = 0;
+        bool topmostDuringTransfer = true;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
-            if (m_slowStarted && ticks++ == 0) {
-                page->setFocus(); // the click on the download button took it
-                page->end(false);
-                QTest::keyClick(m_form->windowHandle(), Qt::Key_X);
-            } else if (ticks == 2) {
-                textDuringTransfer = page->text();
-            }
+            if (!m_slowStarted)
+                return;
+            poll.stop();
+            QTest::mouseClick(control<QWidget>("ChkAlwaysOnTop"), Qt::LeftButton);
+            QVERIFY(!m_form->ready());
+            topmostDuringTransfer = m_form->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         });
-        poll.start(30);
+        poll.start(20);
         runQueue();
-        QVERIFY(ticks > 2);
-        QCOMPARE(textDuringTransfer, m_server->url("/slow/25"));
-        QCOMPARE(page->text(), m_server->url("/slow/25") + "x");
-        QCOMPARE(QFileInfo(dl("25")).size(), 25 * 1024);
+        QVERIFY(!topmostDuringTransfer);
+        QCOMPARE(QFileInfo(dl("50")).size(), 50 * 1024);
     }
 
     // Closing the window abandons the transfer under way and ends the run; no partial file.

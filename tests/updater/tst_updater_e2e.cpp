@@ -81,9 +81,13 @@ private Q_SLOTS:
             if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
                 m_display = QStringLiteral(":%1").arg(number);
         }
-        m_xserver.start("Xvfb", {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        // Without -noreset the server resets whenever its last client leaves, and a program
+        // that connects during the reset is refused.
+        m_xserver.start(
+            "Xvfb", {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
         QVERIFY(m_xserver.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("/tmp/.X11-unix/X" + m_display.mid(1)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!run("xdotool", {"getdisplaygeometry"}, m_display).isEmpty(),
+                                 10000);
 
         m_server = std::make_unique<quorrin::test::HttpServer>(
             [this](httplib::Server &server) {
