@@ -99,10 +99,9 @@ void Form1::createControls()
     m_progress->setObjectName(QStringLiteral("barDownload"));
     m_progress->setTextVisible(false);
     m_progress->hide();
-    // During a run the report's end is brought into view at a rate a person can follow.
-    m_reportTick = new QTimer(this);
-    m_reportTick->setInterval(100);
-    connect(m_reportTick, &QTimer::timeout, this, &Form1::showReportEnd);
+    m_runTick = new QTimer(this);
+    m_runTick->setInterval(100);
+    connect(m_runTick, &QTimer::timeout, this, &Form1::runTick);
 
     const std::pair<QWidget *, const char *> names[] = {{txtPage, "txtPage"},
                                                         {txtPath, "txtPath"},

@@ -49,6 +49,7 @@ public:
     bool ready() const { return isReady; }
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -79,6 +80,7 @@ private:
     void stopRun();
     void finishRun();
     bool isRunning() const;
+    void runTick();
     void chooseFreeName(const QString &entry);
     void showProgress(qint64 received, qint64 total);
     void addReportRow(const QString &text, const QString &cause = {});
@@ -115,7 +117,8 @@ private:
     };
     Run m_run;
     Transfer *m_transfer = nullptr;
-    QTimer *m_reportTick;
+    QTimer *m_runTick; // the run's repaints
+    bool m_paintDeferred = false;
     bool m_reportEndShown = true;
 };
 

@@ -13,6 +13,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <utility>
+
 namespace quorrin {
 namespace {
 
@@ -34,7 +36,7 @@ void Form1::cmdDownLoadClick()
     m_run = {0, ListDl->count() - 1, {}};
     m_progress->setRange(0, 0);
     m_progress->show();
-    m_reportTick->start();
+    m_runTick->start();
     downloadEntry();
 }
 
@@ -95,9 +97,31 @@ void Form1::finishRun()
 {
     delete m_transfer; // cancels it
     m_transfer = nullptr;
-    m_reportTick->stop();
+    m_runTick->stop();
     m_progress->hide();
     showReportEnd();
+    if (std::exchange(m_paintDeferred, false))
+        update();
+}
+
+// A run repaints the window at a rate a person can follow: a queue of small files would
+// otherwise spend most of its time painting every entry.
+bool Form1::event(QEvent *event)
+{
+    if (event->type() == QEvent::UpdateRequest && isRunning()) {
+        m_paintDeferred = true;
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void Form1::runTick()
+{
+    showReportEnd();
+    if (std::exchange(m_paintDeferred, false)) {
+        QEvent paint(QEvent::UpdateRequest);
+        QWidget::event(&paint);
+    }
 }
 
 // From the first entry to the end of the last, an entry's transfer is always under way.
@@ -138,8 +162,8 @@ void Form1::addReportRow(const QString &text, const QString &cause)
     m_reportEndShown = false;
 }
 
-// Selects the report's last row, which scrolls it into view. Done a few times a second rather
-// than at each row: every selection lays out the whole grown list again.
+// Selects the report's last row, which scrolls it into view. Done at each repaint rather than
+// at each row: every selection lays out the whole grown list again.
 void Form1::showReportEnd()
 {
     if (m_reportEndShown)
