@@ -7,6 +7,7 @@
 #include "transfer.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -100,8 +101,9 @@ void Form1::finishRun()
     m_runTick->stop();
     m_progress->hide();
     showReportEnd();
+    // The request held back is still the window's only one: it has to come through.
     if (std::exchange(m_paintDeferred, false))
-        update();
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 // A run repaints the window at a rate a person can follow: a queue of small files would
