@@ -65,6 +65,8 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Téléchargement trop long : délai dépassé");
     case DownloadFailure::Rejected:
         return QStringLiteral("Fichier refusé : il n'est pas celui attendu");
+    case DownloadFailure::UnexpectedAnswer:
+        return QStringLiteral("Réponse inattendue du serveur : ce n'est pas le fichier entier");
     case DownloadFailure::Other:
         break;
     }

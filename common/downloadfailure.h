@@ -25,10 +25,11 @@ enum class DownloadFailure {
     DiskFull,
     WriteFailed,
     Cancelled,
-    TooLarge,    // more data than the transfer may take
-    TookTooLong, // not over within the transfer's deadline
-    Rejected,    // complete, but refused by the check made before it reaches its target
-    Other, // detail: the libcurl result code
+    TooLarge,         // more data than the transfer may take
+    TookTooLong,      // not over within the transfer's deadline
+    Rejected,         // complete, but refused by the check made before it reaches its target
+    UnexpectedAnswer, // not a file: no content, or a part of one that was not asked for
+    Other,            // detail: the libcurl result code
 };
 
 // One short French sentence that tells the user why, for a download report. `detail` is the

@@ -52,14 +52,10 @@ DownloadResult FileDownloader::download(const QString &url, const QString &path,
 {
     TransferOptions options;
     options.stallTimeout = m_stallTimeout;
+    options.retryWait = m_retryWait;
     WaitingObserver observer(progress);
     const std::shared_ptr<engine::Job> job = engine::start(url, path, options, &observer);
     return observer.wait();
-}
-
-void FileDownloader::setStallTimeout(std::chrono::milliseconds timeout)
-{
-    m_stallTimeout = timeout;
 }
 
 namespace {

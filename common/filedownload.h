@@ -30,10 +30,13 @@ public:
     DownloadResult download(const QString &url, const QString &path, const Progress &progress = {});
 
     // A transfer that receives nothing for this long is abandoned. Default 60 s.
-    void setStallTimeout(std::chrono::milliseconds timeout);
+    void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
+    // The first wait between two tries that bring nothing. Default 1 s.
+    void setRetryWait(std::chrono::milliseconds wait) { m_retryWait = wait; }
 
 private:
     std::chrono::milliseconds m_stallTimeout = std::chrono::seconds(60);
+    std::chrono::milliseconds m_retryWait = std::chrono::seconds(1);
 };
 
 // Downloads with the process-wide downloader and records the outcome in lastDownloadOk().

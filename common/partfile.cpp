@@ -112,6 +112,18 @@ bool PartFile::create(const QByteArray &directory, const QByteArray &name, int m
     return false;
 }
 
+bool PartFile::restart()
+{
+    if (m_fd < 0)
+        return false;
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+        fail(errno);
+        return false;
+    }
+    m_size = m_writebackStart = 0;
+    return true;
+}
+
 bool PartFile::write(const char *data, std::size_t size)
 {
     while (size > 0 && m_fd >= 0) {

@@ -27,6 +27,8 @@ public:
     qint64 size() const { return m_size; }
     QString temporaryPath() const;
 
+    // Empties the file, for data that starts over from its first byte.
+    bool restart();
     // Appends all of `data`; false (and failure() set) when the disk refuses it.
     bool write(const char *data, std::size_t size);
     // Flushes the data to the disk and renames the part file onto the target, replacing what

@@ -28,10 +28,14 @@ struct TransferOptions {
     // A transfer that moves nothing for this long is given up (libcurl's low-speed limit, so
     // whole seconds, at least one).
     std::chrono::milliseconds stallTimeout = std::chrono::seconds(60);
-    // The whole transfer must be over within this; zero for no limit.
+    // The whole transfer, all its tries together, must be over within this; zero for no limit.
     std::chrono::milliseconds deadline{0};
     // At most this many bytes are accepted; zero for no limit.
     qint64 maxSize = 0;
+    // An interrupted transfer is tried again, continuing where it stopped when the server
+    // allows it; tries that bring nothing wait this long, then twice, four and eight times
+    // as long, and the fifth in a row ends the transfer.
+    std::chrono::milliseconds retryWait = std::chrono::seconds(1);
     // Asks for a compressed body (the data arrives decoded). For pages, not for files.
     bool acceptEncoding = false;
     QByteArray userAgent; // Quorrin's own when empty

@@ -2,6 +2,7 @@
 
 #include "curlglobal.h"
 #include "partfile.h"
+#include "resumepolicy.h"
 #include "urlencoding.h"
 #include "version.h"
 
@@ -103,13 +104,45 @@ struct Job {
     QByteArray body;
     DownloadFailure abandoned = DownloadFailure::None;
 
+    // What the tries so far know of the file, and how the one under way fits it.
+    ResponseHead head;    // the answer under way
+    QByteArray validator; // sent as If-Range: the server's word that the file is unchanged
+    qint64 total = -1;    // the file's size, once an answer told it
+    bool askedRange = false;
+    bool fitted = false;  // the answer under way was checked against the bytes held
+    bool refetch = false; // the answer was of no use: the next try asks for the whole file
+    qint64 skip = 0;      // bytes at the start of the answer that are already held
+    qint64 best = 0;      // the most bytes held so far: more is progress
+    int tries = 0;
+    int fruitlessTries = 0;
+    bool reachedServer = false;
+
     // The engine thread's own.
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy{nullptr, curl_easy_cleanup};
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers{nullptr,
+                                                                        curl_slist_free_all};
     Clock::time_point lastActivity;
     Clock::time_point lastReport;
+    Clock::time_point retryAt;
+    Clock::time_point started;
     curl_off_t lastReceived = -1;
 
     qint64 received() const { return file ? file->size() : body.size(); }
+    bool isHttp() const
+    {
+        const char *scheme = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
+        return scheme && QByteArray(scheme).toLower().startsWith("http");
+    }
+    // Drops the bytes held, for a try that starts the file over.
+    void startOver()
+    {
+        if (file)
+            file->restart();
+        body.clear();
+        total = -1;
+        validator.clear();
+    }
     // Tells the end once everything is in place: an uncommitted part file is gone by then.
     void finish(const DownloadResult &result)
     {
@@ -128,12 +161,66 @@ struct Job {
 
 namespace {
 
+size_t receiveHeader(char *data, size_t, size_t count, void *userData)
+{
+    static_cast<Job *>(userData)->head.addLine(QByteArrayView(data, qsizetype(count)));
+    return count;
+}
+
+// Checks, before the first byte of an answer is written, that it continues the bytes held or
+// replaces them; false when it is of no use.
+bool fit(Job &job)
+{
+    job.fitted = true;
+    job.reachedServer = true;
+    const bool http = job.isHttp();
+    if (!http) {
+        // FTP tells the size of what it sends from the offset asked for.
+        curl_off_t length = -1;
+        curl_easy_getinfo(job.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (job.askedRange && (length < 0 || job.received() + length != job.total)) {
+            job.refetch = true;
+            return false;
+        }
+        if (!job.askedRange)
+            job.total = length >= 0 ? qint64(length) : -1;
+        return true;
+    }
+    const ResponseFit fitting = fitResponse(job.head, job.askedRange, job.received(), job.total);
+    switch (fitting.action) {
+    case ResponseFit::Fail:
+        job.abandoned = DownloadFailure::UnexpectedAnswer;
+        return false;
+    case ResponseFit::Refetch:
+        job.refetch = true;
+        return false;
+    case ResponseFit::StartOver:
+        job.startOver();
+        break;
+    case ResponseFit::Continue:
+        break;
+    }
+    job.skip = fitting.skip;
+    job.total = fitting.total;
+    if (job.head.status != 206)
+        job.validator = resumeValidator(job.head);
+    return true;
+}
+
 size_t receive(char *data, size_t, size_t count, void *userData)
 {
     auto *job = static_cast<Job *>(userData);
     const std::lock_guard lock(job->mutex);
     if (!job->observer)
         return 0; // cancelled: 0 makes libcurl stop the transfer
+    if (!job->fitted && !fit(*job))
+        return 0;
+    const size_t skipped = size_t(std::min<qint64>(job->skip, qint64(count)));
+    job->skip -= qint64(skipped);
+    data += skipped;
+    count -= skipped;
+    if (count == 0)
+        return skipped;
     const qint64 maxSize = job->options.maxSize;
     if (maxSize > 0 && job->received() + qint64(count) > maxSize) {
         job->abandoned = DownloadFailure::TooLarge;
@@ -141,9 +228,9 @@ size_t receive(char *data, size_t, size_t count, void *userData)
     }
     if (!job->file) {
         job->body.append(data, qsizetype(count));
-        return count;
+        return skipped + count;
     }
-    return job->file->write(data, count) ? count : 0;
+    return job->file->write(data, count) ? skipped + count : 0;
 }
 
 // libcurl calls this for every running transfer each time the engine serves it, also while
@@ -166,11 +253,28 @@ int progressed(void *userData, curl_off_t total, curl_off_t received, curl_off_t
     const std::lock_guard lock(job->mutex);
     if (!job->observer)
         return 1;
-    if (!job->observer->progressed(job->received(), total > 0 ? qint64(total) : 0)) {
+    const qint64 whole = job->total > 0 ? job->total : total > 0 ? qint64(total) : 0;
+    if (!job->observer->progressed(job->received(), whole)) {
         job->abandoned = DownloadFailure::Cancelled;
         return 1;
     }
     return 0;
+}
+
+std::mutex &shareMutex(curl_lock_data data)
+{
+    static std::mutex mutexes[CURL_LOCK_DATA_LAST];
+    return mutexes[std::clamp(int(data), 0, int(CURL_LOCK_DATA_LAST) - 1)];
+}
+
+void lockShare(CURL *, curl_lock_data data, curl_lock_access, void *)
+{
+    shareMutex(data).lock();
+}
+
+void unlockShare(CURL *, curl_lock_data data, void *)
+{
+    shareMutex(data).unlock();
 }
 
 class Engine {
@@ -184,7 +288,11 @@ private:
     void serve();
     void takeCommands();
     void begin(const std::shared_ptr<Job> &job);
+    void startTry(const std::shared_ptr<Job> &job);
+    void startDueTries();
+    int pollTimeout() const;
     void end(CURL *easy, CURLcode code);
+    bool retry(Job &job, const DownloadResult &result);
     void remove(CURL *easy);
     DownloadResult outcome(CURLcode code, Job &job) const;
 
@@ -196,7 +304,9 @@ private:
     std::vector<std::shared_ptr<Job>> m_dropped;
     bool m_stopping = false;
 
-    std::map<CURL *, std::shared_ptr<Job>> m_running; // the engine thread's own
+    // The engine thread's own: transfers on the line, and those waiting for their next try.
+    std::map<CURL *, std::shared_ptr<Job>> m_running;
+    std::vector<std::shared_ptr<Job>> m_waiting;
     std::thread m_thread;
 };
 
@@ -205,8 +315,11 @@ Engine::Engine()
     initialiseCurl();
     m_multi.reset(curl_multi_init());
     // DNS answers and TLS sessions outlive each transfer's handle; connections stay in the
-    // multi handle's cache. Only the engine's thread uses them, so the share needs no locks.
+    // multi handle's cache.
     m_share.reset(curl_share_init());
+    // A transfer's handle may be cleaned up on the thread that owned it.
+    curl_share_setopt(m_share.get(), CURLSHOPT_LOCKFUNC, lockShare);
+    curl_share_setopt(m_share.get(), CURLSHOPT_UNLOCKFUNC, unlockShare);
     curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     m_thread = std::thread([this] { serve(); });
@@ -249,6 +362,7 @@ void Engine::serve()
             if (m_stopping)
                 break;
         }
+        startDueTries();
         int running = 0;
         curl_multi_perform(m_multi.get(), &running);
         int queued = 0;
@@ -256,9 +370,9 @@ void Engine::serve()
             if (message->msg == CURLMSG_DONE)
                 end(message->easy_handle, message->data.result);
         // libcurl wakes sooner when one of its own timers is due.
-        curl_multi_poll(m_multi.get(), nullptr, 0, m_running.empty() ? 60000 : ServiceIntervalMs,
-                        nullptr);
+        curl_multi_poll(m_multi.get(), nullptr, 0, pollTimeout(), nullptr);
     }
+    m_waiting.clear();
     // The process ends: what is still under way is abandoned, leaving nothing behind.
     while (!m_running.empty()) {
         Job &job = *m_running.begin()->second;
@@ -280,11 +394,40 @@ void Engine::takeCommands()
         incoming.swap(m_incoming);
         dropped.swap(m_dropped);
     }
-    for (const std::shared_ptr<Job> &job : dropped)
+    for (const std::shared_ptr<Job> &job : dropped) {
+        std::erase(m_waiting, job);
         if (job->easy)
             remove(job->easy.get());
+    }
     for (const std::shared_ptr<Job> &job : incoming)
         begin(job);
+}
+
+void Engine::startDueTries()
+{
+    const Clock::time_point now = Clock::now();
+    std::vector<std::shared_ptr<Job>> due;
+    std::erase_if(m_waiting, [&](const std::shared_ptr<Job> &job) {
+        if (job->retryAt > now)
+            return false;
+        due.push_back(job);
+        return true;
+    });
+    for (const std::shared_ptr<Job> &job : due)
+        startTry(job);
+}
+
+int Engine::pollTimeout() const
+{
+    if (!m_running.empty())
+        return ServiceIntervalMs;
+    int timeout = 60000;
+    const Clock::time_point now = Clock::now();
+    for (const std::shared_ptr<Job> &job : m_waiting) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(job->retryAt - now);
+        timeout = std::clamp(int(wait.count()), 0, timeout);
+    }
+    return timeout;
 }
 
 void Engine::begin(const std::shared_ptr<Job> &job)
@@ -323,15 +466,61 @@ void Engine::begin(const std::shared_ptr<Job> &job)
                      options.userAgent.isEmpty() ? UserAgent : options.userAgent.constData());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, job.get());
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, job.get());
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, job.get());
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    if (options.deadline > 0ms)
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(options.deadline / 1ms));
+    job->started = Clock::now();
     if (options.maxSize > 0)
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxSize));
     if (options.acceptEncoding)
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    startTry(job);
+}
+
+// Each try after the first asks for what is missing of the file, when the server has said how
+// to ask for exactly that file again; otherwise for the whole file.
+void Engine::startTry(const std::shared_ptr<Job> &job)
+{
+    CURL *easy = job->easy.get();
+    {
+        const std::lock_guard lock(job->mutex);
+        if (!job->observer)
+            return;
+        if (job->refetch)
+            job->startOver();
+        const qint64 held = job->received();
+        const bool resumable = job->file && held > 0 && job->total > held;
+        job->askedRange = resumable && (!job->validator.isEmpty() || job->tries > 0);
+        job->headers.reset();
+        curl_easy_setopt(easy, CURLOPT_RANGE, nullptr);
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
+        if (job->askedRange && job->isHttp() && !job->validator.isEmpty()) {
+            const QByteArray range = QByteArray::number(held) + '-';
+            curl_easy_setopt(easy, CURLOPT_RANGE, range.constData());
+            job->headers.reset(
+                curl_slist_append(nullptr, QByteArray("If-Range: " + job->validator).constData()));
+        } else if (job->askedRange && !job->isHttp() && job->tries > 0) {
+            curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(held));
+        } else {
+            job->askedRange = false;
+        }
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, job->headers.get());
+        job->fitted = job->refetch = false;
+        job->skip = 0;
+        job->head = ResponseHead();
+        job->abandoned = DownloadFailure::None;
+        ++job->tries;
+    }
+    // The deadline holds for all the tries together.
+    if (job->options.deadline > 0ms) {
+        const auto left = job->options.deadline - (Clock::now() - job->started);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+                         long(std::max<long long>(
+                             1, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
+    }
+    job->lastReceived = -1;
     job->lastActivity = job->lastReport = Clock::now();
     job->lastReport -= ProgressInterval;
     if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
@@ -347,21 +536,49 @@ void Engine::end(CURL *easy, CURLcode code)
     const auto found = m_running.find(easy);
     if (found == m_running.end())
         return;
-    Job &job = *found->second;
-    {
-        const std::lock_guard lock(job.mutex);
-        if (job.observer) {
-            DownloadResult result = outcome(code, job);
-            if (result.ok && job.file) {
-                if (job.options.acceptData && !job.options.acceptData(job.file->temporaryPath()))
-                    result = failed(DownloadFailure::Rejected);
-                else if (!job.file->commit(originOf(job.url)))
-                    result = failed(job.file->failure());
-            }
-            job.finish(result);
-        }
-    }
+    const std::shared_ptr<Job> job = found->second;
     remove(easy);
+    const std::lock_guard lock(job->mutex);
+    if (!job->observer)
+        return;
+    DownloadResult result = outcome(code, *job);
+    if (!result.ok && retry(*job, result)) {
+        m_waiting.push_back(job);
+        return;
+    }
+    if (result.ok && job->file) {
+        if (job->options.acceptData && !job->options.acceptData(job->file->temporaryPath()))
+            result = failed(DownloadFailure::Rejected);
+        else if (!job->file->commit(originOf(job->url)))
+            result = failed(job->file->failure());
+    }
+    if (!result.ok && job->tries > 1)
+        result.cause += QStringLiteral(", après %1 essais").arg(job->tries);
+    job->finish(result);
+}
+
+// Whether the failed try is followed by another, and when. A try that brought new bytes is
+// followed at once; tries that bring nothing wait longer and longer, and end after a few.
+bool Engine::retry(Job &job, const DownloadResult &result)
+{
+    const bool refused = job.refetch || (job.askedRange && job.head.status == 416);
+    if (!refused && !isRetryable(result.failure, job.head.status, job.reachedServer))
+        return false;
+    job.refetch = refused;
+    const qint64 held = job.refetch ? 0 : job.received();
+    job.reachedServer = job.reachedServer || job.head.status > 0;
+    if (held > job.best) {
+        job.best = held;
+        job.fruitlessTries = 0;
+        job.retryAt = Clock::now();
+        return true;
+    }
+    if (++job.fruitlessTries >= MaxFruitlessTries)
+        return false;
+    job.retryAt = Clock::now() + (job.refetch ? std::chrono::milliseconds(0)
+                                              : retryWait(job.fruitlessTries, job.head.retryAfter,
+                                                          job.options.retryWait));
+    return true;
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
@@ -371,8 +588,6 @@ void Engine::remove(CURL *easy)
     if (found == m_running.end())
         return;
     curl_multi_remove_handle(m_multi.get(), easy);
-    // The handle is cleaned up here, on the only thread that uses the share.
-    found->second->easy.reset();
     m_running.erase(found);
 }
 
@@ -385,27 +600,24 @@ DownloadResult Engine::outcome(CURLcode code, Job &job) const
     CURL *easy = job.easy.get();
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (code == CURLE_OPERATION_TIMEDOUT && job.options.deadline > 0ms) {
-        curl_off_t elapsed = 0;
-        curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &elapsed);
-        if (std::chrono::microseconds(elapsed) >= job.options.deadline)
-            return failed(DownloadFailure::TookTooLong);
-    }
+    if (code == CURLE_OPERATION_TIMEDOUT && job.options.deadline > 0ms &&
+        Clock::now() - job.started >= job.options.deadline)
+        return failed(DownloadFailure::TookTooLong);
     if (code != CURLE_OK) {
         long redirects = 0;
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
         const DownloadFailure failure = failureOfCurl(code, redirects);
         return failed(failure, failure == DownloadFailure::HttpError ? status : long(code));
     }
-    const char *scheme = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_SCHEME, &scheme);
-    const bool http = scheme && QByteArray(scheme).toLower().startsWith("http");
+    const bool http = job.isHttp();
     if (http && (status < 200 || status > 299))
         return failed(DownloadFailure::HttpError, status);
+    // An empty answer was not checked as it arrived.
+    if (!job.fitted && !fit(job))
+        return failed(job.abandoned != DownloadFailure::None ? job.abandoned
+                                                             : DownloadFailure::Interrupted);
     // A decoded body is longer than the announced, encoded one.
-    curl_off_t announced = -1;
-    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (!job.options.acceptEncoding && announced > 0 && job.received() != qint64(announced))
+    if (!job.options.acceptEncoding && job.total >= 0 && job.received() != job.total)
         return failed(DownloadFailure::Interrupted);
     return {true, QString(), DownloadFailure::None};
 }

@@ -1,6 +1,7 @@
 #include "childserver.h"
 #include "filedownload.h"
 #include "httpserver.h"
+#include "resumablefile.h"
 #include "scriptedserver.h"
 #include "testfiles.h"
 #include "version.h"
@@ -22,6 +23,11 @@ using namespace quorrin::test;
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(quorrin::DownloadFailure)
+
+// How a server answers the request `index` (from 0) for a file.
+using Scenario = std::function<quorrin::test::ScriptedServer::Reply(
+    quorrin::test::ResumableFile &file, const QByteArray &request, int index)>;
+Q_DECLARE_METATYPE(Scenario)
 
 namespace {
 
@@ -73,6 +79,8 @@ private Q_SLOTS:
     void rejectsUntrustedCertificate();
     void reusesConnection();
     void reportsProgressAndCancels();
+    void resumesInterruptedTransfers_data();
+    void resumesInterruptedTransfers();
 
 private:
     // Checks a download's result and what it left in `directory`, where `Target` held
@@ -173,8 +181,8 @@ void TestFileDownload::moduleOperationRecordsOutcome()
     QVERIFY(!DownloadFile(m_http->url(QStringLiteral("/missing")), target));
     QVERIFY(!lastDownloadOk());
     QCOMPARE(contentOf(target), m_payload); // a failed transfer keeps the earlier file
-    const DownloadResult result = DownloadToFile(m_http->url(QStringLiteral("/broken")), target);
-    QCOMPARE(result.cause, QStringLiteral("Le serveur a répondu par une erreur (HTTP 500)"));
+    const DownloadResult result = DownloadToFile(m_http->url(QStringLiteral("/missing")), target);
+    QCOMPARE(result.cause, QStringLiteral("Adresse introuvable (erreur HTTP 404)"));
 }
 
 void TestFileDownload::httpReplies_data()
@@ -212,6 +220,7 @@ void TestFileDownload::httpReplies()
         writeFile(directory.filePath(Target), OldContent);
 
     FileDownloader downloader;
+    downloader.setRetryWait(10ms);
     const DownloadResult result =
         downloader.download(m_http->url(path), directory.filePath(Target));
     const QByteArray expected = path == QLatin1String("/empty") ? QByteArray() : m_payload;
@@ -256,6 +265,7 @@ void TestFileDownload::brokenTransfers()
 
     FileDownloader downloader;
     downloader.setStallTimeout(300ms);
+    downloader.setRetryWait(20ms);
     QElapsedTimer clock;
     clock.start();
     const DownloadResult result =
@@ -470,6 +480,129 @@ void TestFileDownload::reportsProgressAndCancels()
     QCOMPARE(lastReceived, qint64(400));
     QCOMPARE(lastTotal, qint64(1000));
     verifyOutcome(result, DownloadFailure::Cancelled, directory.path(), false, {});
+}
+
+void TestFileDownload::resumesInterruptedTransfers_data()
+{
+    QTest::addColumn<Scenario>("scenario");
+    QTest::addColumn<DownloadFailure>("failure");
+    QTest::addColumn<bool>("changed");    // the server's file is another one by the end
+    QTest::addColumn<bool>("resumed");    // a later request asks for a range
+    QTest::addColumn<bool>("economical"); // at most 15 % more bytes sent than the file has
+
+    using Reply = ScriptedServer::Reply;
+    const auto cutEvery = [](qint64 bytes, const QByteArray &etag, const QByteArray &modified) {
+        return [=](ResumableFile &file, const QByteArray &request, int) {
+            file.cutAfter = bytes;
+            file.etag = etag;
+            file.lastModified = modified;
+            return file.answer(request);
+        };
+    };
+    const auto cutOnceThen = [](std::function<Reply(ResumableFile &, const QByteArray &)> then,
+                                const QByteArray &etag = "\"v1\"") {
+        return [=](ResumableFile &file, const QByteArray &request, int index) {
+            file.etag = etag;
+            if (index > 0)
+                return then(file, request);
+            file.cutAfter = 300 * 1024;
+            file.cutAnswers = 1;
+            return file.answer(request);
+        };
+    };
+    const auto changeFile = [](const QByteArray &etag) {
+        return [=](ResumableFile &file, const QByteArray &request) {
+            file.content = QByteArray(file.content.size() + 7, 'n');
+            file.etag = etag;
+            return file.answer(request);
+        };
+    };
+    const auto fixed = [](const QByteArray &bytes) {
+        return [=](ResumableFile &file, const QByteArray &request) {
+            file.rangesAsked << (request.contains("Range:") ? "asked" : "");
+            return Reply{bytes};
+        };
+    };
+    const auto none = DownloadFailure::None;
+    const QByteArray modified = "Tue, 01 Dec 2026 10:00:00 GMT";
+
+    QTest::newRow("cut every 256 KiB, strong ETag")
+        << Scenario(cutEvery(256 * 1024, "\"v1\"", {})) << none << false << true << true;
+    QTest::newRow("cut every 256 KiB, Last-Modified only")
+        << Scenario(cutEvery(256 * 1024, {}, modified)) << none << false << true << true;
+    QTest::newRow("ranges ignored: starts over")
+        << Scenario(cutOnceThen([](ResumableFile &file, const QByteArray &request) {
+               file.honoursRanges = false;
+               return file.answer(request);
+           }))
+        << none << false << true << false;
+    QTest::newRow("part starts before the offset")
+        << Scenario(cutOnceThen([](ResumableFile &file, const QByteArray &request) {
+               file.alignment = 256 * 1024;
+               return file.answer(request);
+           }))
+        << none << false << true << true;
+    QTest::newRow("file changed between tries")
+        << Scenario(cutOnceThen(changeFile("\"v2\""))) << none << true << true << false;
+    QTest::newRow("weak ETag, file changed")
+        << Scenario(cutOnceThen(changeFile("W/\"v2\""), "W/\"v1\"")) << none << true << false
+        << false;
+    QTest::newRow("416 to the range")
+        << Scenario(cutOnceThen([](ResumableFile &file, const QByteArray &request) {
+               if (file.rangesAsked.size() == 1 && request.contains("Range:")) {
+                   file.rangesAsked << "416";
+                   return Reply{"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n"};
+               }
+               return file.answer(request);
+           }))
+        << none << false << true << false;
+    QTest::newRow("503 with Retry-After, then the file")
+        << Scenario([](ResumableFile &file, const QByteArray &request, int index) {
+               if (index == 0)
+                   return Reply{"HTTP/1.1 503 Busy\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n"};
+               return file.answer(request);
+           })
+        << none << false << false << false;
+    QTest::newRow("file gone after a cut")
+        << Scenario(cutOnceThen(fixed("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")))
+        << DownloadFailure::HttpError << false << true << false;
+    const auto always = [](const QByteArray &bytes) {
+        return [=](ResumableFile &, const QByteArray &, int) { return Reply{bytes}; };
+    };
+    QTest::newRow("206 to a request without a range")
+        << Scenario(always("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-99/1000\r\n"
+                           "Content-Length: 100\r\n\r\n" +
+                           QByteArray(100, 'p')))
+        << DownloadFailure::UnexpectedAnswer << false << false << false;
+    QTest::newRow("204 no content") << Scenario(always("HTTP/1.1 204 No Content\r\n\r\n"))
+                                    << DownloadFailure::UnexpectedAnswer << false << false << false;
+}
+
+void TestFileDownload::resumesInterruptedTransfers()
+{
+    QFETCH(Scenario, scenario);
+    QFETCH(DownloadFailure, failure);
+    QFETCH(bool, changed);
+    QFETCH(bool, resumed);
+    QFETCH(bool, economical);
+    QTemporaryDir directory;
+    ResumableFile file{m_payload};
+    DownloadResult result;
+    {
+        ScriptedServer server(
+            [&](const QByteArray &request, int index) { return scenario(file, request, index); });
+        FileDownloader downloader;
+        downloader.setRetryWait(10ms);
+        result = downloader.download(server.url(QStringLiteral("/f")), directory.filePath(Target));
+    } // the server's thread has ended: `file` is the test's alone
+    verifyOutcome(result, failure, directory.path(), false, changed ? file.content : m_payload);
+    if (economical)
+        QVERIFY2(file.bytesSent <= m_payload.size() * 115 / 100, "resumed, not fetched again");
+    const bool asked = std::any_of(file.rangesAsked.begin(), file.rangesAsked.end(),
+                                   [](const QByteArray &range) { return !range.isEmpty(); });
+    QCOMPARE(asked, resumed);
+    if (failure != DownloadFailure::None && file.rangesAsked.size() > 1)
+        QVERIFY(result.cause.contains(QStringLiteral("%1 essais").arg(file.rangesAsked.size())));
 }
 
 QTEST_GUILESS_MAIN(TestFileDownload)

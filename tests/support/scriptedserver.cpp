@@ -34,8 +34,14 @@ bool readable(int fd, int milliseconds)
 } // namespace
 
 ScriptedServer::ScriptedServer(QByteArray reply, Ending ending)
-    : m_reply(std::move(reply))
-    , m_ending(ending)
+    : ScriptedServer([reply, ending](const QByteArray &, int) {
+        return Reply{reply, ending};
+    })
+{
+}
+
+ScriptedServer::ScriptedServer(Script script)
+    : m_script(std::move(script))
 {
     m_listener = boundLoopbackSocket(m_port);
     if (::listen(m_listener, 8) != 0)
@@ -78,9 +84,10 @@ void ScriptedServer::answer(int connection)
             break;
         request.append(buffer, got);
     }
-    if (!m_reply.isEmpty())
-        ::send(connection, m_reply.constData(), size_t(m_reply.size()), MSG_NOSIGNAL);
-    switch (m_ending) {
+    const Reply reply = m_script(request, m_served++);
+    if (!reply.bytes.isEmpty())
+        ::send(connection, reply.bytes.constData(), size_t(reply.bytes.size()), MSG_NOSIGNAL);
+    switch (reply.ending) {
     case Ending::Close:
         ::shutdown(connection, SHUT_WR);
         break;

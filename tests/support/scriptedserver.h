@@ -4,13 +4,15 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
 namespace quorrin::test {
 
 // A loopback TCP server for replies that a well-behaved HTTP server never sends: it reads
-// each request, writes `reply` as it is, then ends the connection as `ending` says.
+// each request, writes `reply` (or what the script answers) as it is, then ends the
+// connection as `ending` says.
 // Connections are served one after the other on its own thread; it stops when destroyed.
 class ScriptedServer {
 public:
@@ -19,7 +21,15 @@ public:
         Reset, // a TCP reset
         Stall, // keep the connection open, silent, until the server is destroyed
     };
+    // What one connection gets, given its request and how many came before it.
+    struct Reply {
+        QByteArray bytes;
+        Ending ending = Ending::Close;
+    };
+    using Script = std::function<Reply(const QByteArray &request, int index)>;
+
     ScriptedServer(QByteArray reply, Ending ending);
+    explicit ScriptedServer(Script script);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer &) = delete;
     ScriptedServer &operator=(const ScriptedServer &) = delete;
@@ -31,8 +41,8 @@ private:
     void serve();
     void answer(int connection);
 
-    QByteArray m_reply;
-    Ending m_ending;
+    Script m_script;
+    int m_served = 0;
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};

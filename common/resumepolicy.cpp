@@ -1,0 +1,106 @@
+#include "resumepolicy.h"
+
+#include <QList>
+
+namespace quorrin {
+namespace {
+
+using namespace std::chrono_literals;
+
+// "bytes 100-199/1000": the first byte and the total; false when it does not read so.
+bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &total)
+{
+    const QByteArray text = value.trimmed();
+    if (!text.toLower().startsWith("bytes "))
+        return false;
+    const QList<QByteArray> parts = text.mid(6).trimmed().split('/');
+    if (parts.size() != 2)
+        return false;
+    const QList<QByteArray> range = parts.at(0).split('-');
+    bool firstOk = false;
+    bool totalOk = false;
+    first = range.value(0).trimmed().toLongLong(&firstOk);
+    total = parts.at(1).trimmed().toLongLong(&totalOk);
+    return range.size() == 2 && firstOk && totalOk && first >= 0 && total > first;
+}
+
+} // namespace
+
+void ResponseHead::addLine(QByteArrayView line)
+{
+    const QByteArray text = line.toByteArray().trimmed();
+    if (text.startsWith("HTTP/")) {
+        *this = ResponseHead();
+        status = text.split(' ').value(1).toLong();
+        return;
+    }
+    const qsizetype colon = text.indexOf(':');
+    if (colon <= 0)
+        return;
+    const QByteArray name = text.left(colon).trimmed().toLower();
+    const QByteArray value = text.mid(colon + 1).trimmed();
+    if (name == "etag")
+        etag = value;
+    else if (name == "last-modified")
+        lastModified = value;
+    else if (name == "content-range")
+        contentRange = value;
+    else if (name == "retry-after")
+        retryAfter = value;
+    else if (name == "content-length")
+        contentLength = value.toLongLong();
+}
+
+QByteArray resumeValidator(const ResponseHead &head)
+{
+    if (head.etag.startsWith('"'))
+        return head.etag;
+    return head.etag.isEmpty() ? head.lastModified : QByteArray();
+}
+
+ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal)
+{
+    if (head.status == 204 || head.status == 205)
+        return {ResponseFit::Fail};
+    if (head.status != 206) {
+        const qint64 total = head.contentLength >= 0 ? head.contentLength : -1;
+        return {held > 0 ? ResponseFit::StartOver : ResponseFit::Continue, 0, total};
+    }
+    qint64 first = 0;
+    qint64 total = 0;
+    if (!askedRange || !parseContentRange(head.contentRange, first, total))
+        return {ResponseFit::Fail};
+    // Another size, or a part that starts after what we hold: not the file we have.
+    if (total != knownTotal || first > held)
+        return {ResponseFit::Refetch};
+    return {ResponseFit::Continue, held - first, total};
+}
+
+bool isRetryable(DownloadFailure failure, long status, bool reachedServerBefore)
+{
+    switch (failure) {
+    case DownloadFailure::Interrupted:
+    case DownloadFailure::Stalled:
+    case DownloadFailure::TimedOut:
+        return true;
+    case DownloadFailure::ConnectionRefused:
+        return reachedServerBefore;
+    case DownloadFailure::HttpError:
+        return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
+               status == 504;
+    default:
+        return false;
+    }
+}
+
+std::chrono::milliseconds retryWait(int fruitlessTries, const QByteArray &retryAfter,
+                                    std::chrono::milliseconds unit)
+{
+    bool isNumber = false;
+    const int seconds = retryAfter.trimmed().toInt(&isNumber);
+    if (isNumber && seconds >= 0 && seconds <= 60)
+        return std::chrono::seconds(seconds);
+    return unit * (1 << std::clamp(fruitlessTries - 1, 0, 3));
+}
+
+} // namespace quorrin

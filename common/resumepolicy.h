@@ -1,0 +1,62 @@
+#pragma once
+
+// What a transfer that was interrupted may do next: whether to try again, how long to wait,
+// and whether the next answer continues the bytes already held or starts the file over.
+
+#include "downloadfailure.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <chrono>
+
+namespace quorrin {
+
+// The headers of one HTTP answer that matter for resuming.
+struct ResponseHead {
+    long status = 0;
+    qint64 contentLength = -1;
+    QByteArray etag;
+    QByteArray lastModified;
+    QByteArray contentRange;
+    QByteArray retryAfter;
+
+    // Takes one header line as libcurl hands it over; a status line starts a new answer
+    // (redirects and interim answers come before the last one).
+    void addLine(QByteArrayView line);
+};
+
+// What a later request may send as If-Range so that the server only continues the very file
+// it sent before: a strong ETag, else the Last-Modified date; empty when there is none (a weak
+// ETag promises nothing about the bytes).
+QByteArray resumeValidator(const ResponseHead &head);
+
+// How an answer fits the `held` bytes already on disk of a file of `knownTotal` bytes (-1
+// when unknown). `askedRange` tells whether the request asked for the bytes from `held` on.
+struct ResponseFit {
+    enum Action {
+        Continue,  // write the body after the bytes held, less `skip` bytes already there
+        StartOver, // the body is the whole file from byte 0: the bytes held go
+        Refetch,   // the answer is of no use: ask again for the whole file
+        Fail,      // not a file at all (a part that was not asked for, no content)
+    };
+    Action action = Continue;
+    qint64 skip = 0;
+    qint64 total = -1; // the size of the file being received, -1 when unknown
+};
+ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal);
+
+// Whether a try that ended this way is worth another one. `status` is the HTTP status for
+// HttpError; a refused connection counts only after a first try reached the server.
+bool isRetryable(DownloadFailure failure, long status, bool reachedServerBefore);
+
+// The wait before the next try, after `fruitlessTries` (1 to 4) tries in a row that brought
+// no new byte: `unit`, then twice, four and eight times as long. A server's Retry-After in
+// seconds, up to a minute, is honoured instead.
+std::chrono::milliseconds retryWait(int fruitlessTries, const QByteArray &retryAfter,
+                                    std::chrono::milliseconds unit);
+
+// How many tries in a row that bring no new byte make a transfer fail for good.
+constexpr int MaxFruitlessTries = 5;
+
+} // namespace quorrin
