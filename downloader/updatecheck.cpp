@@ -4,7 +4,32 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifndef QUORRIN_UPDATE_SITE_CONFIGURED
+#error "QUORRIN_UPDATE_SITE_CONFIGURED tells whether the build names an update site"
+#endif
+
 namespace quorrin {
+namespace {
+
+std::optional<bool> &siteConfiguredOverride()
+{
+    static std::optional<bool> configured;
+    return configured;
+}
+
+} // namespace
+
+bool updateSiteConfigured()
+{
+    if (const std::optional<bool> configured = siteConfiguredOverride())
+        return *configured;
+    return QUORRIN_UPDATE_SITE_CONFIGURED;
+}
+
+void setUpdateSiteConfigured(std::optional<bool> configured)
+{
+    siteConfiguredOverride() = configured;
+}
 
 QString checkFileDate(const QDate &date)
 {
@@ -27,6 +52,8 @@ QByteArray checkFileContents(const QDate &date)
 
 bool recordUpdateCheck(const QString &checkFile, const QDate &today)
 {
+    if (!updateSiteConfigured())
+        return false;
     QString last;
     QFile existing(checkFile);
     if (QFileInfo(checkFile).isFile() && existing.open(QIODevice::ReadOnly))

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +16,8 @@ class TestUpdateCheck : public QObject {
     QString checkFile() const { return m_dir.filePath(CheckFileName); }
 
 private Q_SLOTS:
+    void initTestCase() { setUpdateSiteConfigured(true); }
+    void cleanupTestCase() { setUpdateSiteConfigured(std::nullopt); }
     void init() { QDir(m_dir.path()).removeRecursively(), QDir().mkpath(m_dir.path()); }
 
     void fileContents()
@@ -83,6 +86,16 @@ private Q_SLOTS:
         QVERIFY(!recordUpdateCheck(checkFile(), QDate(2009, 1, 2)));
         test::writeFile(m_dir.filePath("plain"), "x");
         QVERIFY(!recordUpdateCheck(m_dir.filePath("plain/") + CheckFileName, QDate(2009, 1, 2)));
+    }
+
+    // A build without an update site: no check is ever due, and nothing is written.
+    void noSiteRecordsNothing()
+    {
+        setUpdateSiteConfigured(false);
+        const bool due = recordUpdateCheck(checkFile(), QDate(2009, 1, 2));
+        setUpdateSiteConfigured(true);
+        QVERIFY(!due);
+        QVERIFY(!QFileInfo::exists(checkFile()));
     }
 
     void commandLine()
