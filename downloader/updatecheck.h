@@ -30,7 +30,8 @@ void setUpdateSiteConfigured(std::optional<bool> configured);
 // Whether an update check is due today at `checkFile`, and if so records today there first.
 // True only when the check is due and recorded: a check file that cannot be written must not
 // start the updater at every start-up. Without an update site nothing is read or written and
-// no check is due.
+// no check is due. The record replaces whatever stands at `checkFile` (a symbolic link
+// included, never the file it points to), at once, so an interrupted write leaves the old one.
 bool recordUpdateCheck(const QString &checkFile, const QDate &today);
 
 // The updater's command line for this program: "setup_quorrin", the revision, "Quorrin" and
