@@ -1,7 +1,9 @@
 // Signatures made by the real minisign tool, with keys made for this run.
+#include "installercheck.h"
 #include "minisign.h"
 #include "testfiles.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,6 +73,7 @@ private Q_SLOTS:
     void initTestCase();
     void verify_data();
     void verify();
+    void earlierInstallerVerifiedAgain();
 };
 
 void TestMinisign::initTestCase()
@@ -159,6 +162,25 @@ void TestMinisign::verify()
     QFETCH(QString, file);
     QFETCH(bool, ok);
     QCOMPARE(verifyMinisign(key, signature, file), ok);
+}
+
+// An installer kept from an earlier day stays only while it verifies.
+void TestMinisign::earlierInstallerVerifiedAgain()
+{
+    const QString setup = path(QStringLiteral("setup_quorrin4.exe"));
+    QVERIFY(QFile::copy(path(QStringLiteral("installer")), setup));
+    const QByteArray signature =
+        sign(QStringLiteral("installer"), QStringLiteral("kept.minisig"), QStringLiteral("a"));
+    QVERIFY(keepVerifiedInstaller(m_key, signature, setup));
+    QVERIFY(QFile::exists(setup));
+    QVERIFY(!keepVerifiedInstaller(m_key, QByteArray(), setup)); // no signature published now
+    QVERIFY(!QFileInfo::exists(setup));
+
+    // A link there is removed, never what it points to.
+    QVERIFY(QFile::link(path(QStringLiteral("changed")), setup));
+    QVERIFY(!keepVerifiedInstaller(m_key, signature, setup));
+    QVERIFY(!QFileInfo(setup).isSymLink());
+    QVERIFY(QFileInfo::exists(path(QStringLiteral("changed"))));
 }
 
 QTEST_GUILESS_MAIN(TestMinisign)
