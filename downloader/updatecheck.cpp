@@ -6,6 +6,9 @@
 
 #include <filesystem>
 #include <system_error>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #ifndef QUORRIN_UPDATE_SITE_CONFIGURED
 #error "QUORRIN_UPDATE_SITE_CONFIGURED tells whether the build names an update site"
@@ -28,6 +31,11 @@ bool replaceFile(const QString &path, const QByteArray &contents)
     QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
     if (!file.open() || file.write(contents) != contents.size() || !file.flush())
         return false;
+#ifdef Q_OS_UNIX
+    // On disk before its name replaces the old record's, as QSaveFile did.
+    if (::fsync(file.handle()) != 0)
+        return false;
+#endif
     // As a file that the user made: readable by all, writable by its owner.
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
                         QFile::ReadGroup | QFile::ReadOther);
