@@ -29,7 +29,8 @@ file(MAKE_DIRECTORY ${packaging_binary})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# The updater comes in its own folder's CMakeLists; until it exists only quorrin ships.
+# The updater is built only for a build that names an update site; without one only quorrin
+# ships.
 set(quorrin_programs quorrin)
 if(TARGET updater)
   list(APPEND quorrin_programs updater)

@@ -2,9 +2,66 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <system_error>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+#ifndef QUORRIN_UPDATE_SITE_CONFIGURED
+#error "QUORRIN_UPDATE_SITE_CONFIGURED tells whether the build names an update site"
+#endif
 
 namespace quorrin {
+namespace {
+
+std::optional<bool> &siteConfiguredOverride()
+{
+    static std::optional<bool> configured;
+    return configured;
+}
+
+// Writes `contents` to a new file beside `path` and renames it onto `path`. A rename replaces
+// the directory entry itself, so a symbolic link at `path` is replaced, not followed (as a
+// save through QSaveFile would, overwriting the file the link points to).
+bool replaceFile(const QString &path, const QByteArray &contents)
+{
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open() || file.write(contents) != contents.size() || !file.flush())
+        return false;
+#ifdef Q_OS_UNIX
+    // On disk before its name replaces the old record's, as QSaveFile did.
+    if (::fsync(file.handle()) != 0)
+        return false;
+#endif
+    // As a file that the user made: readable by all, writable by its owner.
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+                        QFile::ReadGroup | QFile::ReadOther);
+    file.close();
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(file.fileName()).toStdString(),
+                            QFile::encodeName(path).toStdString(), error);
+    if (error)
+        return false;
+    file.setAutoRemove(false); // its name is gone: nothing there is ours to remove
+    return true;
+}
+
+} // namespace
+
+bool updateSiteConfigured()
+{
+    if (const std::optional<bool> configured = siteConfiguredOverride())
+        return *configured;
+    return QUORRIN_UPDATE_SITE_CONFIGURED;
+}
+
+void setUpdateSiteConfigured(std::optional<bool> configured)
+{
+    siteConfiguredOverride() = configured;
+}
 
 QString checkFileDate(const QDate &date)
 {
@@ -27,16 +84,15 @@ QByteArray checkFileContents(const QDate &date)
 
 bool recordUpdateCheck(const QString &checkFile, const QDate &today)
 {
+    if (!updateSiteConfigured())
+        return false;
     QString last;
     QFile existing(checkFile);
     if (QFileInfo(checkFile).isFile() && existing.open(QIODevice::ReadOnly))
         last = firstLine(existing.read(4096)); // a longer first line is no date anyway
     if (last == checkFileDate(today))
         return false;
-    // Written whole and replaced at once, so that an interrupted write leaves the old record.
-    QSaveFile record(checkFile);
-    return record.open(QIODevice::WriteOnly) && record.write(checkFileContents(today)) >= 0 &&
-           record.commit();
+    return replaceFile(checkFile, checkFileContents(today));
 }
 
 QString updaterCommandLine(int revision, const QString &executableName)

@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 source tools/packages.sh
 packages=(
   "${build_dependencies[@]}"
-  # tests: loopback servers, a real X server for the end-to-end checks
-  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool
+  # tests: loopback servers, a real X server for the end-to-end checks, keys and signatures
+  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign
 )
 
 build() {

@@ -4,7 +4,7 @@
 build_dependencies=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
-  libcurl4-openssl-dev ca-certificates
+  libcurl4-openssl-dev ca-certificates libsodium-dev
 )
 
 install_missing() {

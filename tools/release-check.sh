@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds the release packages and checks them as a user would meet them:
-#   - the Debian package and the portable archive are built in build-release/;
+#   - the Debian package and the portable archive are built in build-release/ as a maker
+#     builds them: with an update site (here one on loopback, served during the check) and
+#     the public half of a minisign key pair made for this check and thrown away after it;
 #   - the package's layout, its desktop entry (desktop-file-validate) and the package
 #     itself (lintian: errors fail, warnings are shown);
 #   - the installed Quorrin, started as an unprivileged user on the offscreen platform,
 #     keeps its files in ~/.local/share/Quorrin/ and writes nothing into the install;
 #     given a program directory it may write to, it uses that directory instead, both
-#     through the bin/ launcher and from the unpacked portable archive.
+#     through the bin/ launcher and from the unpacked portable archive;
+#   - at each first start Quorrin starts the updater, which reads the loopback update page,
+#     finds Quorrin up to date and ends by itself.
 # Must run as root (it installs missing packages and changes to an unprivileged user).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +22,8 @@ packages=(
   "${build_dependencies[@]}"
   # packaging and its checks; CPack's dependency scan runs dpkg-shlibdeps and file
   dpkg-dev file lintian desktop-file-utils util-linux
+  # the maker's signing key, and the loopback update site
+  minisign python3
 )
 
 fail() {
@@ -25,10 +31,16 @@ fail() {
   exit 1
 }
 
+# A free port on loopback for the update site.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
 build_packages() {
   # Debian's own hardening and optimisation flags, as a package build would use.
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORRIN_BUILD_TESTS=OFF \
+    -DQUORRIN_UPDATE_BASE_URL="$site_url" -DQUORRIN_UPDATE_PUBLIC_KEY="$public_key" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
   cmake --build "$build_dir" -j 2
@@ -46,6 +58,14 @@ scratch_processes() {
       "$scratch"/*) echo "$pid" ;;
     esac
   done
+}
+
+updater_running() {
+  local p
+  for p in $(scratch_processes); do
+    [ "$(basename "$(readlink "/proc/$p/exe" 2>/dev/null)")" = updater ] && return 0
+  done
+  return 1
 }
 
 end_scratch_processes() {
@@ -69,6 +89,13 @@ cleanup() {
     end_scratch_processes
     rm -rf "$scratch"
   fi
+  if [ -n "${site_pid:-}" ]; then
+    kill "$site_pid" 2>/dev/null
+    wait "$site_pid" 2>/dev/null
+  fi
+  if [ -n "${signing:-}" ]; then
+    rm -rf "$signing"
+  fi
 }
 
 as_nobody() {
@@ -91,6 +118,13 @@ start_quorrin() {
     cat "$log" >&2
     fail "$name: $executable did not stay up"
   fi
+  # The updater that the first start launched finds Quorrin up to date and ends by itself.
+  local tries
+  for tries in $(seq 25); do
+    updater_running || break
+    [ "$tries" -eq 25 ] && fail "$name: the updater did not end by itself"
+    sleep 0.2
+  done
   end_scratch_processes
   wait "$pid" 2>/dev/null || true
 }
@@ -125,21 +159,44 @@ $(diff <(echo "$expected") <(echo "$actual") || true)"
 
 [ "$(id -u)" -eq 0 ] || fail "run as root (installs packages, starts Quorrin as another user)"
 install_missing "${packages[@]}"
+trap cleanup EXIT
+
+# The maker's part: a key pair (here without a password, and thrown away at the end) and the
+# site the release is built for. The secret key would sign each installer (minisign -Sm).
+signing=$(mktemp -d /tmp/quorrin-signing.XXXXXX)
+minisign -G -W -p "$signing/minisign.pub" -s "$signing/minisign.key" >/dev/null
+public_key=$(sed -n 2p "$signing/minisign.pub")
+site_port=$(free_port)
+site_url=http://127.0.0.1:$site_port/quorrin/
 build_packages
 
 deb=$(ls "$build_dir"/quorrin_*_*.deb)
 tarball=$(ls "$build_dir"/quorrin-*.tar.gz)
 version=$(dpkg-deb -f "$deb" Version)
-programs=quorrin
-[ -x "$build_dir/bin/updater" ] && programs="quorrin updater"
+programs="quorrin updater"
 echo "== $deb ($(stat -c %s "$deb") bytes), $tarball ($(stat -c %s "$tarball") bytes)"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 
 scratch=$(mktemp -d /tmp/quorrin-release.XXXXXX)
-trap cleanup EXIT
 chmod 0755 "$scratch"
 root=$scratch/root
 dpkg -x "$deb" "$root"
+
+# The update site: a page whose installer link has this release's revision, so the updater
+# finds Quorrin up to date and ends without a word.
+release=${version%%-*}
+revision=$((10#${release##*.}))
+mkdir -p "$signing/site/quorrin"
+printf '<html><body><A href="setup_quorrin%s.exe">Quorrin</A></body></html>\n' "$revision" \
+  >"$signing/site/quorrin/vb_addons.htm"
+site_log=$signing/site.log
+python3 -u -m http.server --bind 127.0.0.1 --directory "$signing/site" "$site_port" \
+  >"$site_log" 2>&1 &
+site_pid=$!
+for _ in $(seq 50); do
+  grep -q 'Serving HTTP' "$site_log" 2>/dev/null && break
+  sleep 0.1
+done
 
 echo "== layout"
 check_layout "$root" "$programs"
@@ -179,6 +236,9 @@ start_quorrin installed "$root/usr/bin/quorrin"
 [ -d "$home/.local/share/Quorrin" ] || fail "the user's data directory was not made"
 [ "$(snapshot "$root")" = "$before" ] || fail "something changed in the installed tree"
 echo "ok: ~/.local/share/Quorrin made, install tree unchanged"
+grep -q '"GET /quorrin/vb_addons.htm ' "$site_log" ||
+  fail "the installed Quorrin's updater did not read the update page at $site_url"
+echo "ok: the updater read $site_url""vb_addons.htm and ended by itself"
 
 echo "== installed: program directory the user may write to, through the launcher"
 chown -R $nobody:$nobody "$root/usr/lib/quorrin"

@@ -1,6 +1,8 @@
 #include "killprocess.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <limits>
 
@@ -19,16 +21,30 @@ bool isSearchableName(const QString &exeName)
            !exeName.contains(QLatin1Char('\\'));
 }
 
+// The directory as the kernel names a running executable's: absolute, links resolved.
+QString resolvedDirectory(const QString &directory)
+{
+    if (directory.isEmpty())
+        return {};
+    const QString canonical = QFileInfo(directory).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(directory).absoluteFilePath())
+                               : canonical;
+}
+
 } // namespace
 
 quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &exeName,
-                          quint32 ownProcessId)
+                          const QString &directory, quint32 ownProcessId, qint64 userId)
 {
-    if (!isSearchableName(exeName))
+    if (!isSearchableName(exeName) || directory.isEmpty() || userId < 0)
         return 0;
+    const QString wanted = QDir::cleanPath(directory);
     quint32 found = 0;
     for (const ProcessEntry &process : processes) {
         if (process.processId == 0 || process.processId == ownProcessId)
+            continue;
+        if (process.realUserId != userId || process.executableDirectory.isEmpty() ||
+            QDir::cleanPath(process.executableDirectory) != wanted)
             continue;
         if (QString::compare(process.executableName, exeName, Qt::CaseInsensitive) != 0)
             continue;
@@ -38,12 +54,13 @@ quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &e
     return found;
 }
 
-quint32 FindProcessByName(const QString &exeName)
+quint32 FindProcessByName(const QString &exeName, const QString &directory)
 {
-    if (!isSearchableName(exeName))
+    const QString resolved = resolvedDirectory(directory);
+    if (!isSearchableName(exeName) || resolved.isEmpty())
         return 0;
-    return findProcessInList(runningProcesses(), exeName,
-                             quint32(QCoreApplication::applicationPid()));
+    return findProcessInList(runningProcesses(), exeName, resolved,
+                             quint32(QCoreApplication::applicationPid()), currentRealUserId());
 }
 
 bool TerminateProcessById(quint32 processId)
@@ -56,13 +73,18 @@ bool TerminateProcessById(quint32 processId)
     return requestTermination(processId);
 }
 
-bool KillProcessByName(const QString &exeName)
+bool KillProcessByName(const QString &exeName, const QString &directory)
 {
-    const quint32 processId = FindProcessByName(exeName);
+    const quint32 processId = FindProcessByName(exeName, directory);
     if (processId == 0)
         return false;
     TerminateProcessById(processId);
     return true;
+}
+
+bool KillProcessByName(const QString &exeName)
+{
+    return KillProcessByName(exeName, QCoreApplication::applicationDirPath());
 }
 
 void setProcessTerminator(ProcessTerminator terminator)

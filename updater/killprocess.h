@@ -9,24 +9,32 @@
 namespace quorrin {
 
 // The module modKillProcessGood: finds a running program by its executable's file name and
-// ends it. Names compare whole and ignoring case (accented letters too); a name with a
-// directory, or an empty name, finds nothing. The updater's own process is never counted.
+// ends it. Only a process of this user (the same real user id) whose executable lies in a
+// given directory counts, so a program of the same name elsewhere, or another user's copy,
+// is never touched. Names compare whole and ignoring case (accented letters too); a name
+// with a directory, or an empty name, finds nothing. The updater's own process is never
+// counted.
 
-// The id of the first process, lowest id first, whose executable is named `exeName`, or 0.
-quint32 FindProcessByName(const QString &exeName);
+// The id of the first process, lowest id first, whose executable is `directory`/`exeName`
+// (the directory compared once symbolic links are resolved), or 0.
+quint32 FindProcessByName(const QString &exeName, const QString &directory);
 
 // Asks process `processId` to end (SIGTERM), without waiting for it. True when the request
 // was delivered; false for 0 or an id that cannot name a single process.
 bool TerminateProcessById(quint32 processId);
 
-// Ends the first process named `exeName`. True when one was found, whether or not it could
-// be ended.
+// Ends the first process that FindProcessByName finds. True when one was found, whether or
+// not it could be ended.
+bool KillProcessByName(const QString &exeName, const QString &directory);
+
+// KillProcessByName for a program beside this one (in QCoreApplication::applicationDirPath()).
 bool KillProcessByName(const QString &exeName);
 
 // The lookup of FindProcessByName over `processes`, in any order: the lowest matching id
-// other than `ownProcessId`, or 0.
+// other than `ownProcessId` among the processes of `userId` in `directory` (compared as
+// given, without its trailing "/"), or 0.
 quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &exeName,
-                          quint32 ownProcessId);
+                          const QString &directory, quint32 ownProcessId, qint64 userId);
 
 // Replaces how TerminateProcessById delivers its request, for tests; an empty function
 // restores the real one.

@@ -1,7 +1,10 @@
 #include "pagescan.h"
 
 #include "commandline.h"
+#include "installercheck.h"
 #include "updatetexts.h"
+
+#include <QUrl>
 
 #include <limits>
 #include <optional>
@@ -111,7 +114,8 @@ ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
 
     result.action = ScanResult::Action::Notify;
     result.setupPath = pathInDirectory(programDirectory, name);
-    result.downloadUrl = baseUrl + name;
+    result.downloadUrl = baseUrl + QString::fromLatin1(QUrl::toPercentEncoding(name));
+    result.signatureUrl = signatureUrlFor(result.downloadUrl);
     result.notification = notificationText(updArgs.at(NameField), result.pageRevision);
     return result;
 }

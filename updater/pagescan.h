@@ -18,6 +18,7 @@ struct ScanResult {
     QString pageRevision;  // the 1 to 6 digits before ".exe" (set from UpToDate on)
     QString setupPath;     // where the installer is stored (set for Notify only)
     QString downloadUrl;   // where the installer is fetched from (set for Notify only)
+    QString signatureUrl;  // where its minisign signature is (set for Notify only)
     QString notification;  // the notification's text (set for Notify only)
 };
 
@@ -28,7 +29,9 @@ struct ScanResult {
 // A link without ".exe", without a digit before it, or whose name is not a plain file name
 // (so that it would lead out of `programDirectory`) counts as no link. A command line of
 // fewer than four fields, or whose field 1 is not a decimal number of 32 bits, ends silently.
-// `setupPath` is `programDirectory` + "/" + the name; `downloadUrl` is `baseUrl` + the name.
+// `setupPath` is `programDirectory` + "/" + the name; `downloadUrl` is `baseUrl` + the name
+// percent-encoded as one path segment (so "#", "?" and "%" in it name the file, as the saved
+// one is named); `signatureUrl` is `downloadUrl` + ".minisig".
 ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
                           const QString &programDirectory, const QString &baseUrl);
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace quorrin {
 namespace {
@@ -50,18 +51,48 @@ fs::path withoutDeletedMark(const fs::path &target)
     return fs::path(text.substr(0, text.size() - mark.size()));
 }
 
-// The executable's file name, or the process's short name (comm) when its executable cannot
-// be read (another user's process, a kernel thread); empty for a zombie.
-QString executableNameOf(const QString &processDirectory)
+QString decodedName(const fs::path &path)
+{
+    return QFile::decodeName(path.native().c_str());
+}
+
+// The executable's file name and directory, or only the process's short name (comm) when its
+// executable cannot be read (another user's process, a kernel thread); no name for a zombie.
+void readExecutable(const QString &processDirectory, ProcessEntry &entry)
 {
     std::error_code error;
     const fs::path target = fs::read_symlink(
         QFile::encodeName(processDirectory + QStringLiteral("/exe")).toStdString(), error);
-    if (!error)
-        return QFile::decodeName(withoutDeletedMark(target).filename().native().c_str());
-    if (isZombie(processDirectory))
-        return {};
-    return QFile::decodeName(firstLine(processDirectory + QStringLiteral("/comm")));
+    if (!error) {
+        const fs::path executable = withoutDeletedMark(target);
+        entry.executableName = decodedName(executable.filename());
+        if (executable.is_absolute())
+            entry.executableDirectory = decodedName(executable.parent_path());
+        return;
+    }
+    if (!isZombie(processDirectory))
+        entry.executableName =
+            QFile::decodeName(firstLine(processDirectory + QStringLiteral("/comm")));
+}
+
+// The first of the ids on the "Uid:" line of /proc/PID/status: the real user id.
+qint64 realUserIdOf(const QString &processDirectory)
+{
+    QFile file(processDirectory + QStringLiteral("/status"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    // /proc files report no size, so atEnd() cannot be trusted: read until nothing comes.
+    for (int lines = 0; lines < 64; ++lines) {
+        const QByteArray line = file.readLine(4096);
+        if (line.isEmpty())
+            break;
+        if (!line.startsWith("Uid:"))
+            continue;
+        bool ok = false;
+        const qint64 id = line.mid(4).simplified().split(' ').value(0).toLongLong(&ok);
+        return ok && id >= 0 ? id : -1;
+    }
+    return -1;
 }
 
 std::optional<quint32> processIdOf(const QString &entryName)
@@ -85,14 +116,23 @@ QList<ProcessEntry> runningProcesses()
         const std::optional<quint32> id = processIdOf(entryName);
         if (!id)
             continue;
-        const QString name = executableNameOf(ProcDirectory + entryName);
-        if (!name.isEmpty())
-            processes.append({*id, name});
+        ProcessEntry entry;
+        entry.processId = *id;
+        readExecutable(ProcDirectory + entryName, entry);
+        if (entry.executableName.isEmpty())
+            continue;
+        entry.realUserId = realUserIdOf(ProcDirectory + entryName);
+        processes.append(entry);
     }
     std::sort(processes.begin(), processes.end(), [](const ProcessEntry &a, const ProcessEntry &b) {
         return a.processId < b.processId;
     });
     return processes;
+}
+
+qint64 currentRealUserId()
+{
+    return qint64(::getuid());
 }
 
 bool requestTermination(quint32 processId)

@@ -67,15 +67,22 @@ SplashState nextSplashState(const SplashState &state, const SplashGeometry &geom
     }
 }
 
-SplashClick clickSplash(const SplashState &state)
+SplashClick clickSplash(const SplashState &state, bool installerPresent)
 {
     SplashClick click{state, false};
     if (!state.visible || state.ended)
         return click;
+    click.state.interval = SplashSinking;
+    if (!installerPresent)
+        return click;
     click.launchesInstaller = !state.installerLaunched;
     click.state.installerLaunched = true;
-    click.state.interval = SplashSinking;
     return click;
+}
+
+SplashClick clickSplash(const SplashState &state)
+{
+    return clickSplash(state, true);
 }
 
 } // namespace quorrin

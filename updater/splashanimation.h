@@ -49,12 +49,17 @@ SplashState nextSplashState(const SplashState &state, const SplashGeometry &geom
 struct SplashClick {
     SplashState state;
     // This click ends the caller and starts the installer: only the first click on the
-    // visible window, so that the installer never runs twice.
+    // visible window while the installer is still there, so that the installer never runs
+    // twice and the caller is never ended for nothing.
     bool launchesInstaller = false;
 };
 
 // A click on the notification: a visible notification starts sinking at once; a hidden or
-// ended one ignores the click.
+// ended one ignores the click. `installerPresent` tells whether the installer is still at its
+// path; without it the click only sends the notification away.
+SplashClick clickSplash(const SplashState &state, bool installerPresent);
+
+// The click as the window made it before it looked for the installer: as if it were there.
 SplashClick clickSplash(const SplashState &state);
 
 } // namespace quorrin

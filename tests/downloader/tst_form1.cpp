@@ -3,6 +3,7 @@
 #include "messagebox.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "updatecheck.h"
 #include "widgetdriver.h"
 
 #include <QApplication>
@@ -77,6 +78,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_programDir.isValid());
         setProgramDirectory(m_programDir.path());
+        setUpdateSiteConfigured(true); // as a maker's release build
         setShellLauncher([this](const QString &file, const QString &parameters) {
             m_launched.append({file, parameters});
         });
@@ -138,6 +140,26 @@ private Q_SLOTS:
         nextDay.today = [this] { return m_today; };
         Form1 thirdStart(std::move(nextDay));
         QCOMPARE(m_launched.size(), 1);
+    }
+
+    // A build that names no update site, such as this one when configured by default: the
+    // start of a day starts nothing and writes no check file.
+    void buildWithoutSiteStartsNothing()
+    {
+        m_form.reset();
+        m_launched.clear();
+        QFile::remove(m_programDir.filePath("LastDateCheckUpdate.txt"));
+        setUpdateSiteConfigured(std::nullopt); // the build's own answer
+        const bool builtWithSite = !QStringLiteral(QUORRIN_UPDATE_BASE_URL).isEmpty();
+        Form1::Services services;
+        services.today = [this] { return m_today; };
+        {
+            Form1 start(std::move(services));
+        }
+        setUpdateSiteConfigured(true);
+        QCOMPARE(m_launched.isEmpty(), !builtWithSite);
+        QCOMPARE(QFileInfo::exists(m_programDir.filePath("LastDateCheckUpdate.txt")),
+                 builtWithSite);
     }
 
     void pasteQueuesEntry()

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +16,8 @@ class TestUpdateCheck : public QObject {
     QString checkFile() const { return m_dir.filePath(CheckFileName); }
 
 private Q_SLOTS:
+    void initTestCase() { setUpdateSiteConfigured(true); }
+    void cleanupTestCase() { setUpdateSiteConfigured(std::nullopt); }
     void init() { QDir(m_dir.path()).removeRecursively(), QDir().mkpath(m_dir.path()); }
 
     void fileContents()
@@ -81,8 +84,43 @@ private Q_SLOTS:
     {
         QVERIFY(QDir().mkdir(checkFile())); // a directory where the file should be
         QVERIFY(!recordUpdateCheck(checkFile(), QDate(2009, 1, 2)));
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
         test::writeFile(m_dir.filePath("plain"), "x");
         QVERIFY(!recordUpdateCheck(m_dir.filePath("plain/") + CheckFileName, QDate(2009, 1, 2)));
+    }
+
+    // The record becomes a file of its own; what a link there points to stays as it was.
+    void linkReplacedNotFollowed_data()
+    {
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("link to another file") << true;
+        QTest::newRow("link to nothing") << false;
+    }
+    void linkReplacedNotFollowed()
+    {
+        QFETCH(bool, targetExists);
+        const QString target = m_dir.filePath("elsewhere.txt");
+        if (targetExists)
+            test::writeFile(target, "the user's own file\r\n");
+        QVERIFY(QFile::link(target, checkFile()));
+        QVERIFY(recordUpdateCheck(checkFile(), QDate(2009, 1, 2)));
+        QVERIFY(!QFileInfo(checkFile()).isSymLink());
+        QCOMPARE(test::contentOf(checkFile()), checkFileContents(QDate(2009, 1, 2)));
+        QCOMPARE(QFileInfo::exists(target), targetExists);
+        if (targetExists)
+            QCOMPARE(test::contentOf(target), QByteArray("the user's own file\r\n"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::System).size(),
+                 targetExists ? 2 : 1); // no temporary file left
+    }
+
+    // A build without an update site: no check is ever due, and nothing is written.
+    void noSiteRecordsNothing()
+    {
+        setUpdateSiteConfigured(false);
+        const bool due = recordUpdateCheck(checkFile(), QDate(2009, 1, 2));
+        setUpdateSiteConfigured(true);
+        QVERIFY(!due);
+        QVERIFY(!QFileInfo::exists(checkFile()));
     }
 
     void commandLine()

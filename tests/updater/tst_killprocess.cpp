@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 using namespace quorrin;
@@ -36,10 +37,16 @@ public:
         return m_directory.isValid() && QFile::copy(QStringLiteral("/bin/sleep"), path());
     }
 
-    // Starts one more copy; its id, or 0.
-    quint32 start()
+    // Starts one more copy, for another user when `userId` is not -1 (root only); its id, or 0.
+    quint32 start(int userId = -1)
     {
         auto process = std::make_unique<QProcess>();
+        if (userId >= 0) {
+            process->setChildProcessModifier([userId] {
+                if (::setgid(gid_t(userId)) != 0 || ::setuid(uid_t(userId)) != 0)
+                    ::_exit(127);
+            });
+        }
         process->start(path(), {QStringLiteral("60")});
         if (!process->waitForStarted(5000))
             return 0;
@@ -60,6 +67,7 @@ public:
     }
 
     QString name() const { return m_name; }
+    QString directory() const { return m_directory.path(); }
     QString path() const { return m_directory.filePath(m_name); }
 
 private:
@@ -88,6 +96,8 @@ private Q_SLOTS:
     void killsRealProcessesLowestFirst();
     void namesThatFindNothing();
     void findsProgramWhoseFileWasDeleted();
+    void onlyCopiesInTheDirectory();
+    void otherUsersCopyNotFound();
     void terminateUnknownProcess();
 };
 
@@ -95,37 +105,55 @@ void TestKillProcess::lookup_data()
 {
     QTest::addColumn<ProcessList>("processes");
     QTest::addColumn<QString>("exeName");
+    QTest::addColumn<QString>("directory");
     QTest::addColumn<quint32>("ownId");
     QTest::addColumn<quint32>("found");
 
-    const ProcessList list{{40, QStringLiteral("bash")},
-                           {12, QStringLiteral("QUORRIN")},
-                           {30, QStringLiteral("quorrin")},
-                           {50, QStringLiteral("Programme-Éé")},
-                           {60, QString()}};
+    const QString dir = QStringLiteral("/opt/q");
+    const qint64 user = 1000;
+    const ProcessList list{{40, QStringLiteral("bash"), dir, user},
+                           {12, QStringLiteral("QUORRIN"), dir, user},
+                           {30, QStringLiteral("quorrin"), dir, user},
+                           {50, QStringLiteral("Programme-Éé"), dir, user},
+                           {60, QString(), dir, user},
+                           // Not this user's, elsewhere, or of a directory that is unknown.
+                           {5, QStringLiteral("quorrin"), dir, 0},
+                           {6, QStringLiteral("quorrin"), QStringLiteral("/usr/bin"), user},
+                           {7, QStringLiteral("quorrin"), QStringLiteral("/opt/q/sub"), user},
+                           {8, QStringLiteral("quorrin"), QString(), user},
+                           {9, QStringLiteral("programme-éé"), QStringLiteral("/opt"), user}};
     QTest::newRow("lowest id first, whatever the list's order")
-        << list << QStringLiteral("quorrin") << 1u << 12u;
-    QTest::newRow("case ignored") << list << QStringLiteral("Quorrin") << 1u << 12u;
+        << list << QStringLiteral("quorrin") << dir << 1u << 12u;
+    QTest::newRow("case ignored") << list << QStringLiteral("Quorrin") << dir << 1u << 12u;
     QTest::newRow("accented letters in either case")
-        << list << QStringLiteral("PROGRAMME-éÉ") << 1u << 50u;
-    QTest::newRow("own process never counted") << list << QStringLiteral("quorrin") << 12u << 30u;
-    QTest::newRow("only the own process") << list << QStringLiteral("bash") << 40u << 0u;
-    QTest::newRow("a directory finds nothing")
-        << list << QStringLiteral("/usr/bin/quorrin") << 1u << 0u;
+        << list << QStringLiteral("PROGRAMME-éÉ") << dir << 1u << 50u;
+    QTest::newRow("own process never counted")
+        << list << QStringLiteral("quorrin") << dir << 12u << 30u;
+    QTest::newRow("only the own process") << list << QStringLiteral("bash") << dir << 40u << 0u;
+    QTest::newRow("directory with a trailing slash")
+        << list << QStringLiteral("quorrin") << dir + QLatin1Char('/') << 1u << 12u;
+    QTest::newRow("another directory")
+        << list << QStringLiteral("quorrin") << QStringLiteral("/usr/bin") << 1u << 6u;
+    QTest::newRow("no directory finds nothing")
+        << list << QStringLiteral("quorrin") << QString() << 1u << 0u;
+    QTest::newRow("a name with a directory finds nothing")
+        << list << QStringLiteral("/opt/q/quorrin") << dir << 1u << 0u;
     QTest::newRow("another extension finds nothing")
-        << list << QStringLiteral("quorrin.exe") << 1u << 0u;
-    QTest::newRow("part of a name finds nothing") << list << QStringLiteral("quor") << 1u << 0u;
-    QTest::newRow("empty name finds nothing") << list << QString() << 1u << 0u;
-    QTest::newRow("empty list") << ProcessList() << QStringLiteral("quorrin") << 1u << 0u;
+        << list << QStringLiteral("quorrin.exe") << dir << 1u << 0u;
+    QTest::newRow("part of a name finds nothing")
+        << list << QStringLiteral("quor") << dir << 1u << 0u;
+    QTest::newRow("empty name finds nothing") << list << QString() << dir << 1u << 0u;
+    QTest::newRow("empty list") << ProcessList() << QStringLiteral("quorrin") << dir << 1u << 0u;
 }
 
 void TestKillProcess::lookup()
 {
     QFETCH(ProcessList, processes);
     QFETCH(QString, exeName);
+    QFETCH(QString, directory);
     QFETCH(quint32, ownId);
     QFETCH(quint32, found);
-    QCOMPARE(findProcessInList(processes, exeName, ownId), found);
+    QCOMPARE(findProcessInList(processes, exeName, directory, ownId, 1000), found);
 }
 
 void TestKillProcess::terminatorRefusesUnsafeIds_data()
@@ -166,15 +194,15 @@ void TestKillProcess::killsRealProcessesLowestFirst()
 
     const QString otherCase =
         copies.name().toLower().replace(QStringLiteral("éé"), QStringLiteral("ÉÉ"));
-    QCOMPARE(FindProcessByName(otherCase), lower);
-    QVERIFY(KillProcessByName(otherCase.toUpper()));
+    QCOMPARE(FindProcessByName(otherCase, copies.directory()), lower);
+    QVERIFY(KillProcessByName(otherCase.toUpper(), copies.directory()));
     QVERIFY(copies.endedBySignal(lower));
 
-    QCOMPARE(FindProcessByName(copies.name()), higher);
+    QCOMPARE(FindProcessByName(copies.name(), copies.directory()), higher);
     QVERIFY(TerminateProcessById(higher));
     QVERIFY(copies.endedBySignal(higher));
-    QCOMPARE(FindProcessByName(copies.name()), 0u);
-    QVERIFY(!KillProcessByName(copies.name()));
+    QCOMPARE(FindProcessByName(copies.name(), copies.directory()), 0u);
+    QVERIFY(!KillProcessByName(copies.name(), copies.directory()));
 }
 
 void TestKillProcess::namesThatFindNothing()
@@ -182,13 +210,13 @@ void TestKillProcess::namesThatFindNothing()
     SleeperCopies copies;
     QVERIFY(copies.install());
     QVERIFY(copies.start() != 0);
-    QVERIFY(FindProcessByName(copies.name()) != 0);
+    QVERIFY(FindProcessByName(copies.name(), copies.directory()) != 0);
 
-    QCOMPARE(FindProcessByName(copies.path()), 0u);
-    QCOMPARE(FindProcessByName(copies.name() + QStringLiteral(".exe")), 0u);
-    QCOMPARE(FindProcessByName(copies.name().chopped(1)), 0u);
-    QCOMPARE(FindProcessByName(QString()), 0u);
-    QVERIFY(!KillProcessByName(QString()));
+    QCOMPARE(FindProcessByName(copies.path(), copies.directory()), 0u);
+    QCOMPARE(FindProcessByName(copies.name() + QStringLiteral(".exe"), copies.directory()), 0u);
+    QCOMPARE(FindProcessByName(copies.name().chopped(1), copies.directory()), 0u);
+    QCOMPARE(FindProcessByName(QString(), copies.directory()), 0u);
+    QVERIFY(!KillProcessByName(QString(), copies.directory()));
 }
 
 void TestKillProcess::findsProgramWhoseFileWasDeleted()
@@ -199,7 +227,48 @@ void TestKillProcess::findsProgramWhoseFileWasDeleted()
     const quint32 id = copies.start();
     QVERIFY(id != 0);
     QVERIFY(QFile::remove(copies.path()));
-    QCOMPARE(FindProcessByName(copies.name()), id);
+    QCOMPARE(FindProcessByName(copies.name(), copies.directory()), id);
+}
+
+// Two copies of one name in two directories: only the one in the directory asked for counts,
+// also when that directory is reached through a symbolic link.
+void TestKillProcess::onlyCopiesInTheDirectory()
+{
+    SleeperCopies here;
+    SleeperCopies elsewhere;
+    QVERIFY(here.install() && elsewhere.install());
+    const quint32 elsewhereId = elsewhere.start();
+    const quint32 hereId = here.start();
+    QVERIFY(hereId != 0 && elsewhereId != 0);
+
+    QTemporaryDir links;
+    const QString link = links.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(here.directory(), link));
+    QCOMPARE(FindProcessByName(here.name(), link), hereId);
+    QCOMPARE(FindProcessByName(here.name(), links.path()), 0u);
+    QVERIFY(KillProcessByName(here.name(), here.directory()));
+    QVERIFY(here.endedBySignal(hereId));
+    QCOMPARE(FindProcessByName(elsewhere.name(), elsewhere.directory()), elsewhereId);
+    QVERIFY(!KillProcessByName(here.name(), here.directory()));
+}
+
+void TestKillProcess::otherUsersCopyNotFound()
+{
+    if (::getuid() != 0)
+        QSKIP("needs root to start a process for another user");
+    SleeperCopies copies;
+    QVERIFY(copies.install());
+    QVERIFY(QFile::setPermissions(copies.directory(), QFile::ReadOwner | QFile::WriteOwner |
+                                                          QFile::ExeOwner | QFile::ReadOther |
+                                                          QFile::ExeOther));
+    const quint32 foreign = copies.start(65534);
+    QVERIFY(foreign != 0);
+    QTRY_COMPARE(findProcessInList(runningProcesses(), copies.name(), copies.directory(), 0, 65534),
+                 foreign); // it runs, as that user
+    QCOMPARE(FindProcessByName(copies.name(), copies.directory()), 0u);
+    const quint32 own = copies.start();
+    QVERIFY(own != 0);
+    QCOMPARE(FindProcessByName(copies.name(), copies.directory()), own);
 }
 
 void TestKillProcess::terminateUnknownProcess()

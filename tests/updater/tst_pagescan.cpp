@@ -1,4 +1,5 @@
 #include "pagescan.h"
+#include "urlencoding.h"
 
 #include <QDir>
 #include <QTest>
@@ -40,6 +41,8 @@ private Q_SLOTS:
     void scan();
     void newerInstaller();
     void installerInRootDirectory();
+    void addressNamesTheSavedFile_data();
+    void addressNamesTheSavedFile();
 };
 
 void TestPageScan::scan_data()
@@ -197,6 +200,8 @@ void TestPageScan::newerInstaller()
     QCOMPARE(result.action, Action::Notify);
     QCOMPARE(result.setupPath, QStringLiteral("/opt/quorrin/setup_quorrin12.exe"));
     QCOMPARE(result.downloadUrl, QStringLiteral("http://updates.test/quorrin/setup_quorrin12.exe"));
+    QCOMPARE(result.signatureUrl,
+             QStringLiteral("http://updates.test/quorrin/setup_quorrin12.exe.minisig"));
     QCOMPARE(result.notification, QStringLiteral("Une nouvelle version de\n"
                                                  " Quorrin  (révision 12)\n"
                                                  "est disponible !\n"
@@ -210,6 +215,35 @@ void TestPageScan::installerInRootDirectory()
         page(QStringLiteral("setup_quorrin12.exe")),
         fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")), QStringLiteral("/"), BaseUrl);
     QCOMPARE(result.setupPath, QStringLiteral("/setup_quorrin12.exe"));
+}
+
+// Characters that mean something in an address are part of the name: the request asks for
+// exactly the file that is saved, also once the transfer has put the address in its form.
+void TestPageScan::addressNamesTheSavedFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("request");
+
+    QTest::newRow("#") << QStringLiteral("setup_quorrin#12.exe")
+                       << QByteArray("http://updates.test/quorrin/setup_quorrin%2312.exe");
+    QTest::newRow("?") << QStringLiteral("setup_quorrin?a=12.exe")
+                       << QByteArray("http://updates.test/quorrin/setup_quorrin%3Fa%3D12.exe");
+    QTest::newRow("% that starts an escape")
+        << QStringLiteral("setup_quorrin%4112.exe")
+        << QByteArray("http://updates.test/quorrin/setup_quorrin%254112.exe");
+}
+
+void TestPageScan::addressNamesTheSavedFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, request);
+    const ScanResult result =
+        ScanUpdatePage(page(name), fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")),
+                       ProgramDirectory, BaseUrl);
+    QCOMPARE(result.action, Action::Notify);
+    QCOMPARE(result.setupPath, ProgramDirectory + QLatin1Char('/') + name);
+    QCOMPARE(percentEncodedUrl(result.downloadUrl), request);
+    QCOMPARE(percentEncodedUrl(result.signatureUrl), request + ".minisig");
 }
 
 QTEST_GUILESS_MAIN(TestPageScan)

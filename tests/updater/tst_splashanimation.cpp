@@ -45,6 +45,7 @@ private Q_SLOTS:
     void click_data();
     void click();
     void hiddenOrEndedIgnoresClick();
+    void clickWithoutInstallerOnlySinks();
 };
 
 void TestSplashAnimation::waitsForInstaller()
@@ -126,7 +127,7 @@ void TestSplashAnimation::click()
     const SplashState before = shownFor(ticksBeforeClick, geometry);
     QCOMPARE(before.interval, interruptedState);
 
-    const SplashClick click = clickSplash(before);
+    const SplashClick click = clickSplash(before, true);
     QVERIFY(click.launchesInstaller);
     QCOMPARE(click.state.interval, SplashSinking);
     QCOMPARE(click.state.Top, before.Top);
@@ -134,7 +135,7 @@ void TestSplashAnimation::click()
 
     SplashState state = nextSplashState(click.state, geometry, true);
     // A second click before the end must not start the installer again.
-    const SplashClick second = clickSplash(state);
+    const SplashClick second = clickSplash(state, true);
     QVERIFY(!second.launchesInstaller);
     QCOMPARE(second.state.interval, SplashSinking);
     QCOMPARE(second.state.Top, state.Top);
@@ -147,14 +148,26 @@ void TestSplashAnimation::click()
 
 void TestSplashAnimation::hiddenOrEndedIgnoresClick()
 {
-    const SplashClick waiting = clickSplash(SplashState());
+    const SplashClick waiting = clickSplash(SplashState(), true);
     QVERIFY(!waiting.launchesInstaller);
     QCOMPARE(waiting.state.interval, SplashWaiting);
 
     SplashState ended = shownFor(0, screen(1280, 1024));
     runToEnd(ended, screen(1280, 1024));
-    const SplashClick late = clickSplash(ended);
+    const SplashClick late = clickSplash(ended, true);
     QVERIFY(!late.launchesInstaller);
+}
+
+// The installer was removed after the notification appeared: the click ends nothing and
+// starts nothing, and the notification goes away as usual.
+void TestSplashAnimation::clickWithoutInstallerOnlySinks()
+{
+    const SplashState resting = shownFor(155, screen(1280, 1024));
+    QCOMPARE(resting.interval, SplashResting);
+    const SplashClick click = clickSplash(resting, false);
+    QVERIFY(!click.launchesInstaller);
+    QCOMPARE(click.state.interval, SplashSinking);
+    QCOMPARE(click.state.Top, resting.Top);
 }
 
 QTEST_GUILESS_MAIN(TestSplashAnimation)

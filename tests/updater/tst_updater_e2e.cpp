@@ -11,9 +11,13 @@
 
 #include <atomic>
 #include <httplib.h>
+#include <mutex>
 
 #ifndef LOOPBACK_UPDATER
 #error "LOOPBACK_UPDATER names the updater built for this test"
+#endif
+#if !defined(MINISIGN_PROGRAM) || !defined(LOOPBACK_SECRET_KEY)
+#error "MINISIGN_PROGRAM and LOOPBACK_SECRET_KEY sign installers with the loopback updater's key"
 #endif
 
 namespace {
@@ -42,7 +46,27 @@ class TestUpdaterEndToEnd : public QObject {
     std::unique_ptr<quorrin::test::HttpServer> m_server;
     std::atomic<int> m_pageRevision{4};
     std::atomic<int> m_installerRequests{0};
+    std::mutex m_signatureLock;
+    std::string m_signature; // the installer's .minisig as the site serves it
     QTemporaryDir m_dir;
+
+    // The installer's signature by the loopback updater's key, made by the minisign tool.
+    QByteArray signInstaller()
+    {
+        const QString installer = m_dir.filePath("signed/setup_quorrin4.exe");
+        QDir().mkpath(m_dir.filePath("signed"));
+        QFile file(installer);
+        if (!file.open(QIODevice::WriteOnly) || file.write(Installer) != Installer.size())
+            return {};
+        file.close();
+        QProcess minisign;
+        minisign.start(MINISIGN_PROGRAM, {"-S", "-m", installer, "-s", LOOPBACK_SECRET_KEY});
+        minisign.closeWriteChannel();
+        if (!minisign.waitForFinished(30000) || minisign.exitCode() != 0)
+            return {};
+        QFile signature(installer + ".minisig");
+        return signature.open(QIODevice::ReadOnly) ? signature.readAll() : QByteArray();
+    }
 
     QString windowNamed(const QString &name)
     {
@@ -98,6 +122,11 @@ private Q_SLOTS:
                                              ".exe\">Quorrin</A></body></html>",
                                          "text/html");
                 });
+                server.Get("/site/setup_quorrin4.exe.minisig",
+                           [this](const httplib::Request &, httplib::Response &response) {
+                               const std::lock_guard lock(m_signatureLock);
+                               response.set_content(m_signature, "text/plain");
+                           });
                 server.Get("/site/setup_quorrin4.exe", [this](const httplib::Request &,
                                                               httplib::Response &response) {
                     ++m_installerRequests;
@@ -105,6 +134,9 @@ private Q_SLOTS:
                 });
             },
             LOOPBACK_UPDATER_PORT);
+        const QByteArray signature = signInstaller();
+        QVERIFY(signature.startsWith("untrusted comment: "));
+        m_signature = signature.toStdString();
         QVERIFY(QFile::copy(LOOPBACK_UPDATER, m_dir.filePath("updater")));
         QVERIFY(QFile::copy("/bin/sleep", m_dir.filePath("quorrin")));
     }
@@ -129,10 +161,16 @@ private Q_SLOTS:
     }
 
     // A newer revision: the installer lands beside the updater, the notification slides up
-    // at the bottom right, and a click ends the caller.
+    // at the bottom right, and a click ends the caller beside the updater, and no program of
+    // the same name elsewhere (such as a Quorrin that the developer has open).
     void newerRevisionNotifiesAndClickEndsCaller()
     {
         m_pageRevision = 4;
+        QTemporaryDir elsewhere;
+        QVERIFY(QFile::copy("/bin/sleep", elsewhere.filePath("quorrin")));
+        QProcess other;
+        other.start(elsewhere.filePath("quorrin"), {"60"});
+        QVERIFY(other.waitForStarted());
         QProcess caller;
         caller.start(m_dir.filePath("quorrin"), {"60"});
         QVERIFY(caller.waitForStarted());
@@ -159,6 +197,9 @@ private Q_SLOTS:
         QVERIFY(updater.waitForFinished(10000));
         QCOMPARE(updater.exitCode(), 0);
         QCOMPARE(m_installerRequests.load(), 1);
+        QCOMPARE(other.state(), QProcess::Running);
+        other.kill();
+        other.waitForFinished();
     }
 
     void startedByHandAsks()

@@ -1,0 +1,14 @@
+#include "updatekey.h"
+
+#ifndef QUORRIN_UPDATE_PUBLIC_KEY
+#error "QUORRIN_UPDATE_PUBLIC_KEY holds the key that installers are signed with, or nothing"
+#endif
+
+namespace quorrin {
+
+QByteArray updatePublicKey()
+{
+    return QByteArrayLiteral(QUORRIN_UPDATE_PUBLIC_KEY);
+}
+
+} // namespace quorrin
