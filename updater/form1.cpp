@@ -4,13 +4,16 @@
 #include "artwork.h"
 #include "commandline.h"
 #include "fontfit.h"
+#include "installercheck.h"
 #include "killprocess.h"
 #include "messagebox.h"
+#include "minisign.h"
 #include "pagefetch.h"
 #include "pagescan.h"
 #include "programdirectory.h"
 #include "shellopen.h"
 #include "transfer.h"
+#include "updatekey.h"
 #include "updatetexts.h"
 
 #include <QFileInfo>
@@ -30,6 +33,7 @@ constexpr int TwipsPerPixel = 15;
 // The hidden updater must end some day, whatever the server sends.
 constexpr qint64 MaxInstallerSize = qint64(1) << 30;
 constexpr auto InstallerDeadline = 30min;
+constexpr auto SignatureDeadline = 2min;
 const QSize BackgroundSize(200, 114);
 
 // The installer counts as there once a file, or a link to one, stands at its path.
@@ -151,20 +155,55 @@ void Form1::ScanUpdatePage()
     for (const QString &line : lines)
         widths.append({line, labMess->width() - 2});
     labMess->setFont(fontFitting(font(), 11, widths));
-    // An installer from an earlier day is used as it is.
-    if (installerExists(setupPath))
-        TimerSplash->start();
+    const QByteArray key = updatePublicKey();
+    if (key.isEmpty())
+        offerInstaller(scan.downloadUrl, {}, {});
     else
-        downloadInstaller(scan.downloadUrl);
+        fetchSignature(scan, key);
 }
 
-// In the background: the window stays hidden until the installer is complete. A download that
-// fails leaves nothing to show and nothing that would ever arrive: the program ends.
-void Form1::downloadInstaller(const QString &url)
+// A signed build offers only an installer that its maker's key has signed.
+void Form1::fetchSignature(const ScanResult &scan, const QByteArray &key)
+{
+    TransferOptions options;
+    options.protocols = TransferOptions::Protocols::WebPages;
+    options.maxSize = MaxSignatureFileSize;
+    options.deadline = SignatureDeadline;
+    Transfer *fetch = startFetch(scan.signatureUrl, options, this);
+    connect(fetch, &Transfer::finished, this,
+            [this, fetch, key, url = scan.downloadUrl](const DownloadResult &result) {
+                fetch->deleteLater();
+                if (result.ok)
+                    offerInstaller(url, key, fetch->body());
+                else
+                    endProgram();
+            });
+}
+
+// An installer from an earlier day is offered again once it has been checked again.
+void Form1::offerInstaller(const QString &url, const QByteArray &key, const QByteArray &signature)
+{
+    if (!installerExists(setupPath))
+        downloadInstaller(url, key, signature);
+    else if (key.isEmpty() || keepVerifiedInstaller(key, signature, setupPath))
+        TimerSplash->start();
+    else
+        endProgram();
+}
+
+// In the background: the window stays hidden until the installer is complete (and verified,
+// before it takes its name). A download that fails leaves nothing to show and nothing that
+// would ever arrive: the program ends.
+void Form1::downloadInstaller(const QString &url, const QByteArray &key,
+                              const QByteArray &signature)
 {
     TransferOptions options;
     options.maxSize = MaxInstallerSize;
     options.deadline = InstallerDeadline;
+    if (!key.isEmpty())
+        options.acceptData = [key, signature](const QString &part) {
+            return verifyMinisign(key, signature, part);
+        };
     Transfer *download = startDownload(url, setupPath, options, this);
     connect(download, &Transfer::finished, this, [this, download](const DownloadResult &result) {
         download->deleteLater();
@@ -196,7 +235,7 @@ void Form1::TimerSplash_Timer()
 
 void Form1::Form_Click()
 {
-    const SplashClick click = clickSplash(m_splash);
+    const SplashClick click = clickSplash(m_splash, installerExists(setupPath));
     if (click.launchesInstaller) {
         KillProcessByName(updArgs.at(ExecutableField));
         ShellOpen(setupPath, QString());

@@ -13,7 +13,8 @@ class QTimer;
 
 namespace quorrin {
 class PageFetch;
-}
+struct ScanResult;
+} // namespace quorrin
 
 namespace quorrin::updater {
 
@@ -55,7 +56,9 @@ private:
     void documentComplete(const QString &bodyMarkup);
     void Timer1_Timer();
     void ScanUpdatePage();
-    void downloadInstaller(const QString &url);
+    void fetchSignature(const ScanResult &scan, const QByteArray &key);
+    void offerInstaller(const QString &url, const QByteArray &key, const QByteArray &signature);
+    void downloadInstaller(const QString &url, const QByteArray &key, const QByteArray &signature);
     void TimerSplash_Timer();
     void Form_Click();
     void applySplashState();

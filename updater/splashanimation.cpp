@@ -80,9 +80,4 @@ SplashClick clickSplash(const SplashState &state, bool installerPresent)
     return click;
 }
 
-SplashClick clickSplash(const SplashState &state)
-{
-    return clickSplash(state, true);
-}
-
 } // namespace quorrin

@@ -59,7 +59,4 @@ struct SplashClick {
 // path; without it the click only sends the notification away.
 SplashClick clickSplash(const SplashState &state, bool installerPresent);
 
-// The click as the window made it before it looked for the installer: as if it were there.
-SplashClick clickSplash(const SplashState &state);
-
 } // namespace quorrin

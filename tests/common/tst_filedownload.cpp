@@ -586,7 +586,8 @@ void TestFileDownload::resumesInterruptedTransfers()
     QFETCH(bool, resumed);
     QFETCH(bool, economical);
     QTemporaryDir directory;
-    ResumableFile file{m_payload};
+    ResumableFile file;
+    file.content = m_payload;
     DownloadResult result;
     {
         ScriptedServer server(
