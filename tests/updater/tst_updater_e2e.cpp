@@ -47,25 +47,32 @@ class TestUpdaterEndToEnd : public QObject {
     std::atomic<int> m_pageRevision{4};
     std::atomic<int> m_installerRequests{0};
     std::mutex m_signatureLock;
-    std::string m_signature; // the installer's .minisig as the site serves it
+    std::string m_signature; // the installer's .minisig as the site serves it; 404 when empty
+    QByteArray m_goodSignature;
     QTemporaryDir m_dir;
 
-    // The installer's signature by the loopback updater's key, made by the minisign tool.
-    QByteArray signInstaller()
+    // A signature of `content` by `secretKey`, made by the minisign tool with `options`.
+    QByteArray sign(const QByteArray &content, const QString &secretKey,
+                    const QStringList &options = {})
     {
-        const QString installer = m_dir.filePath("signed/setup_quorrin4.exe");
-        QDir().mkpath(m_dir.filePath("signed"));
-        QFile file(installer);
-        if (!file.open(QIODevice::WriteOnly) || file.write(Installer) != Installer.size())
+        QTemporaryDir directory;
+        const QString file = directory.filePath("setup_quorrin4.exe");
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
             return {};
-        file.close();
+        out.close();
         QProcess minisign;
-        minisign.start(MINISIGN_PROGRAM, {"-S", "-m", installer, "-s", LOOPBACK_SECRET_KEY});
+        minisign.start(MINISIGN_PROGRAM, QStringList{"-S", "-m", file, "-s", secretKey} + options);
         minisign.closeWriteChannel();
         if (!minisign.waitForFinished(30000) || minisign.exitCode() != 0)
             return {};
-        QFile signature(installer + ".minisig");
+        QFile signature(file + ".minisig");
         return signature.open(QIODevice::ReadOnly) ? signature.readAll() : QByteArray();
+    }
+    void serveSignature(const QByteArray &signature)
+    {
+        const std::lock_guard lock(m_signatureLock);
+        m_signature = signature.toStdString();
     }
 
     QString windowNamed(const QString &name)
@@ -125,7 +132,10 @@ private Q_SLOTS:
                 server.Get("/site/setup_quorrin4.exe.minisig",
                            [this](const httplib::Request &, httplib::Response &response) {
                                const std::lock_guard lock(m_signatureLock);
-                               response.set_content(m_signature, "text/plain");
+                               if (m_signature.empty())
+                                   response.status = 404;
+                               else
+                                   response.set_content(m_signature, "text/plain");
                            });
                 server.Get("/site/setup_quorrin4.exe", [this](const httplib::Request &,
                                                               httplib::Response &response) {
@@ -134,9 +144,8 @@ private Q_SLOTS:
                 });
             },
             LOOPBACK_UPDATER_PORT);
-        const QByteArray signature = signInstaller();
-        QVERIFY(signature.startsWith("untrusted comment: "));
-        m_signature = signature.toStdString();
+        m_goodSignature = sign(Installer, LOOPBACK_SECRET_KEY);
+        QVERIFY(m_goodSignature.startsWith("untrusted comment: "));
         QVERIFY(QFile::copy(LOOPBACK_UPDATER, m_dir.filePath("updater")));
         QVERIFY(QFile::copy("/bin/sleep", m_dir.filePath("quorrin")));
     }
@@ -147,7 +156,11 @@ private Q_SLOTS:
         m_xserver.waitForFinished();
     }
 
-    void init() { QFile::remove(m_dir.filePath("setup_quorrin4.exe")); }
+    void init()
+    {
+        QFile::remove(m_dir.filePath("setup_quorrin4.exe"));
+        serveSignature(m_goodSignature);
+    }
 
     void upToDateEndsWithoutWindow()
     {
@@ -200,6 +213,56 @@ private Q_SLOTS:
         QCOMPARE(other.state(), QProcess::Running);
         other.kill();
         other.waitForFinished();
+    }
+
+    // Only an installer signed by the maker's key is ever offered; anything else leaves
+    // nothing beside the updater, shows nothing, and the updater ends by itself.
+    void signatureDecidesTheOffer_data()
+    {
+        QTest::addColumn<QString>("signature");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("legacy signature of the installer") << "legacy" << true;
+        QTest::newRow("no signature") << "none" << false;
+        QTest::newRow("another key's signature") << "foreign" << false;
+        QTest::newRow("signature of another installer") << "tampered" << false;
+        QTest::newRow("forged trusted comment") << "forged" << false;
+    }
+
+    void signatureDecidesTheOffer()
+    {
+        QFETCH(QString, signature);
+        QFETCH(bool, offered);
+        QTemporaryDir keys;
+        const QString foreignKey = keys.filePath("foreign.key");
+        if (signature == "legacy") {
+            serveSignature(sign(Installer, LOOPBACK_SECRET_KEY, {"-l"}));
+        } else if (signature == "none") {
+            serveSignature({});
+        } else if (signature == "foreign") {
+            QCOMPARE(QProcess::execute(MINISIGN_PROGRAM,
+                                       {"-G", "-W", "-p", keys.filePath("p"), "-s", foreignKey}),
+                     0);
+            serveSignature(sign(Installer, foreignKey));
+        } else if (signature == "tampered") {
+            serveSignature(sign(Installer + "#", LOOPBACK_SECRET_KEY));
+        } else {
+            QList<QByteArray> lines = m_goodSignature.split('\n');
+            lines[2] = "trusted comment: revision 5, signed by the maker";
+            serveSignature(lines.join('\n'));
+        }
+        QProcess updater;
+        startUpdater(updater, {"setup_quorrin\t3\tQuorrin\tquorrin"});
+        if (offered) {
+            QTRY_VERIFY_WITH_TIMEOUT(!windowNamed("Form1").isEmpty(), 15000);
+            updater.terminate();
+            QVERIFY(updater.waitForFinished(5000));
+            return;
+        }
+        QVERIFY(updater.waitForFinished(15000));
+        QCOMPARE(updater.exitCode(), 0);
+        QVERIFY(!QFile::exists(m_dir.filePath("setup_quorrin4.exe")));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"quorrin", "updater"}));
     }
 
     void startedByHandAsks()
