@@ -25,6 +25,8 @@ QString failureCause(DownloadFailure failure, long detail)
         return {};
     case DownloadFailure::TargetNotWritable:
         return QStringLiteral("Impossible d'écrire dans le dossier de destination");
+    case DownloadFailure::TargetTaken:
+        return QStringLiteral("Un fichier de ce nom est apparu pendant le téléchargement");
     case DownloadFailure::TargetIsDirectory:
         return QStringLiteral("Un dossier porte déjà le nom du fichier à enregistrer");
     case DownloadFailure::UnsupportedAddress:

@@ -9,6 +9,7 @@ enum class DownloadFailure {
     None,
     TargetNotWritable,  // directory missing or read-only, or something other than a file there
     TargetIsDirectory,  // a directory stands at the target's path
+    TargetTaken,        // something took the target's name during the transfer
     UnsupportedAddress, // not an http, https, ftp or ftps address
     HostNotFound,
     ConnectionRefused,

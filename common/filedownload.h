@@ -13,6 +13,7 @@ struct DownloadResult {
     bool ok = false; // the complete file is now at the target
     QString cause;   // why it failed, one short French sentence for the user; empty when ok
     DownloadFailure failure = DownloadFailure::None;
+    QString path; // where the file now is, when ok
 };
 
 // Blocking downloads on the process's transfer engine, which keeps connections, DNS answers

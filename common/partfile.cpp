@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -155,7 +156,7 @@ void PartFile::startWriteback()
 #endif
 }
 
-bool PartFile::commit(const QByteArray &origin)
+bool PartFile::commit(const QByteArray &origin, bool replace)
 {
     if (m_fd < 0)
         return false;
@@ -168,19 +169,43 @@ bool PartFile::commit(const QByteArray &origin)
         fail(errno);
         return false;
     }
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0 || ::rename(m_temporary.constData(), m_target.constData()) != 0) {
+    if (!place(replace)) {
         const int error = errno;
-        ::unlink(m_temporary.constData());
-        m_temporary.clear();
-        m_failure = failureOfErrno(error) == DownloadFailure::DiskFull
-                        ? DownloadFailure::DiskFull
-                        : DownloadFailure::WriteFailed;
+        if (!replace && error == EEXIST) {
+            m_failure = DownloadFailure::TargetTaken;
+            return false;
+        }
+        fail(error);
         return false;
     }
+    ::close(m_fd);
+    m_fd = -1;
     m_temporary.clear();
     syncDirectory(directoryOf(m_target));
+    return true;
+}
+
+void PartFile::retarget(const QString &target)
+{
+    m_target = QFile::encodeName(target);
+    m_failure = DownloadFailure::None;
+}
+
+// Renames the part file onto the target; without `replace`, only where nothing stands yet
+// (with a hard link where the file system cannot rename so).
+bool PartFile::place(bool replace)
+{
+    const char *from = m_temporary.constData();
+    const char *to = m_target.constData();
+    if (replace)
+        return ::rename(from, to) == 0;
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(from, to) != 0)
+        return false;
+    ::unlink(from);
     return true;
 }
 

@@ -34,11 +34,15 @@ public:
     // Flushes the data to the disk and renames the part file onto the target, replacing what
     // was there. False, with failure() set and the target untouched, when any step fails.
     // A non-empty `origin` is recorded as the address the file came from, where the file
-    // system keeps extended attributes.
-    bool commit(const QByteArray &origin = {});
+    // system keeps extended attributes. Without `replace`, a target that something took
+    // meanwhile is left alone: failure() is then TargetTaken, and the data stays for
+    // retarget() and another commit().
+    bool commit(const QByteArray &origin = {}, bool replace = true);
+    void retarget(const QString &target);
 
 private:
     bool create(const QByteArray &directory, const QByteArray &name, int mode);
+    bool place(bool replace);
     void startWriteback();
     void fail(int error);
     void discard();

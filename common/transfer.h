@@ -43,6 +43,11 @@ struct TransferOptions {
     // (readable at `partPath`), before it is put at the target. False keeps it from ever
     // reaching the target: the transfer fails with DownloadFailure::Rejected.
     std::function<bool(const QString &partPath)> acceptData;
+    // For a file: when set, nothing that stands at the target is ever replaced, not even what
+    // appeared there during the transfer; this names the next path to try instead, on the
+    // engine's thread, given the one found taken. DownloadResult::path tells where the file
+    // went.
+    std::function<QString(const QString &taken)> freePath;
 };
 
 // One transfer under way, owned by the object that started it. It reports on the thread that

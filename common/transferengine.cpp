@@ -95,6 +95,7 @@ QByteArray originOf(const QByteArray &url)
 struct Job {
     // Set before the job reaches the engine; read-only afterwards.
     QByteArray url;
+    QString path; // the target, for a file
     TransferOptions options;
 
     // Guards everything below: the engine's callbacks and cancel() take turns.
@@ -293,6 +294,7 @@ private:
     int pollTimeout() const;
     void end(CURL *easy, CURLcode code);
     bool retry(Job &job, const DownloadResult &result);
+    DownloadResult commit(Job &job) const;
     void remove(CURL *easy);
     DownloadResult outcome(CURLcode code, Job &job) const;
 
@@ -546,15 +548,31 @@ void Engine::end(CURL *easy, CURLcode code)
         m_waiting.push_back(job);
         return;
     }
-    if (result.ok && job->file) {
-        if (job->options.acceptData && !job->options.acceptData(job->file->temporaryPath()))
-            result = failed(DownloadFailure::Rejected);
-        else if (!job->file->commit(originOf(job->url)))
-            result = failed(job->file->failure());
-    }
+    if (result.ok && job->file)
+        result = commit(*job);
     if (!result.ok && job->tries > 1)
         result.cause += QStringLiteral(", après %1 essais").arg(job->tries);
     job->finish(result);
+}
+
+// Puts the complete file at its target, or, when the target must not be replaced and was
+// taken meanwhile, at the next free path.
+DownloadResult Engine::commit(Job &job) const
+{
+    PartFile &file = *job.file;
+    if (job.options.acceptData && !job.options.acceptData(file.temporaryPath()))
+        return failed(DownloadFailure::Rejected);
+    const bool replace = !job.options.freePath;
+    QString path = job.path;
+    for (int attempt = 0; !file.commit(originOf(job.url), replace); ++attempt) {
+        if (file.failure() != DownloadFailure::TargetTaken || attempt >= 100)
+            return failed(file.failure());
+        path = job.options.freePath(path);
+        file.retarget(path);
+    }
+    DownloadResult result{true, QString(), DownloadFailure::None};
+    result.path = path;
+    return result;
 }
 
 // Whether the failed try is followed by another, and when. A try that brought new bytes is
@@ -649,6 +667,7 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
         return job;
     }
     if (path) {
+        job->path = *path;
         job->file = std::make_unique<PartFile>(*path);
         if (!job->file->isOpen()) {
             job->finish(failed(job->file->failure()));

@@ -59,7 +59,12 @@ void Form1::downloadEntry()
         reportError(entry, failure);
     chooseFreeName(entry);
     m_progress->setRange(0, 0);
-    m_transfer = startDownload(txtPage->text(), txtPath->text(), {}, this);
+    // A name taken during the transfer is not replaced: the next free one is used instead.
+    TransferOptions options;
+    options.freePath = [stored = arrPath.value(row)](const QString &) {
+        return findFreeName(stored).path;
+    };
+    m_transfer = startDownload(txtPage->text(), txtPath->text(), options, this);
     connect(m_transfer, &Transfer::progress, this, &Form1::showProgress);
     connect(m_transfer, &Transfer::finished, this, &Form1::entryTransferred);
 }
@@ -70,6 +75,8 @@ void Form1::entryTransferred(const DownloadResult &result)
     m_transfer = nullptr;
     if (!result.ok)
         reportError(m_run.entry, result.cause);
+    else if (result.path != txtPath->text())
+        txtPath->setText(result.path);
     addReportRow(FinishedRow);
     ++m_run.row;
     downloadEntry();

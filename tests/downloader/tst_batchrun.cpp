@@ -209,6 +209,25 @@ private Q_SLOTS:
         QCOMPARE(test::contentOf(dl("c.zip")), QByteArray("data of c.zip"));
     }
 
+    // A file saved at the target during the transfer stays; the download takes the next name.
+    void nameTakenDuringTransfer()
+    {
+        queue({"/slow/20"});
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (!m_slowStarted)
+                return;
+            poll.stop();
+            test::writeFile(dl("20"), "the user's own");
+        });
+        poll.start(10);
+        runQueue();
+        QCOMPARE(test::contentOf(dl("20")), QByteArray("the user's own"));
+        QCOMPARE(QFileInfo(dl("20_1")).size(), 20 * 1024);
+        QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("20_1"));
+        QCOMPARE(rows(report()), (QStringList{"Téléchargement de 20", "Téléchargement terminé"}));
+    }
+
     // The window takes the user's clicks while a file arrives.
     void checkBoxActsDuringTransfer()
     {
