@@ -27,6 +27,8 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Impossible d'écrire dans le dossier de destination");
     case DownloadFailure::TargetTaken:
         return QStringLiteral("Un fichier de ce nom est apparu pendant le téléchargement");
+    case DownloadFailure::BeingDownloadedElsewhere:
+        return QStringLiteral("Ce fichier est déjà en cours de téléchargement ailleurs");
     case DownloadFailure::TargetIsDirectory:
         return QStringLiteral("Un dossier porte déjà le nom du fichier à enregistrer");
     case DownloadFailure::UnsupportedAddress:

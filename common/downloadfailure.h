@@ -7,10 +7,11 @@ namespace quorrin {
 // Why a download did not leave the complete file at its target.
 enum class DownloadFailure {
     None,
-    TargetNotWritable,  // directory missing or read-only, or something other than a file there
-    TargetIsDirectory,  // a directory stands at the target's path
-    TargetTaken,        // something took the target's name during the transfer
-    UnsupportedAddress, // not an http, https, ftp or ftps address
+    TargetNotWritable, // directory missing or read-only, or something other than a file there
+    TargetIsDirectory, // a directory stands at the target's path
+    TargetTaken,       // something took the target's name during the transfer
+    BeingDownloadedElsewhere, // another transfer writes into the target's part file
+    UnsupportedAddress,       // not an http, https, ftp or ftps address
     HostNotFound,
     ConnectionRefused,
     TimedOut,           // no connection within the connect time-out

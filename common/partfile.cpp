@@ -3,9 +3,11 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -45,6 +47,11 @@ DownloadFailure failureOfErrno(int error)
     }
 }
 
+QByteArray nameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
 QByteArray directoryOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -65,21 +72,75 @@ void syncDirectory(const QByteArray &directory)
 PartFile::PartFile(const QString &target)
     : m_target(QFile::encodeName(target))
 {
-    const QByteArray name = m_target.mid(m_target.lastIndexOf('/') + 1);
+    int mode = -1;
+    if (checkTarget(mode))
+        create(directoryOf(m_target), nameOf(m_target), mode);
+}
 
+PartFile::PartFile(const QString &target, const QByteArray &url)
+    : m_target(QFile::encodeName(target))
+{
+    int mode = -1;
+    if (!checkTarget(mode))
+        return;
+    const QByteArray visible = m_target + ".part";
+    bool created = true;
+    int fd = ::open(visible.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
+    struct stat status {};
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        fd = -1;
+    }
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        m_failure = DownloadFailure::BeingDownloadedElsewhere;
+        return;
+    }
+    const std::optional<ResumeRecord> earlier =
+        fd >= 0 && !created ? ResumeRecord::read(fd) : std::nullopt;
+    // A file of that name that is not one of ours is never touched.
+    if (fd < 0 || (!created && !earlier)) {
+        if (fd >= 0)
+            ::close(fd);
+        create(directoryOf(m_target), nameOf(m_target), mode);
+        return;
+    }
+    m_fd = fd;
+    m_temporary = visible;
+    m_record.url = url;
+    if (earlier && earlier->url == url && !earlier->validator.isEmpty()) {
+        m_record = *earlier;
+        m_record.held = std::min<qint64>(earlier->held, status.st_size);
+    }
+    if (::ftruncate(m_fd, m_record.held) != 0 || ::lseek(m_fd, m_record.held, SEEK_SET) < 0) {
+        fail(errno);
+        return;
+    }
+    m_size = m_writebackStart = m_record.held;
+    m_keepable = m_record.write(m_fd);
+}
+
+// The target must be a file or nothing; a replaced file's permissions go to the new one.
+bool PartFile::checkTarget(int &mode)
+{
     struct stat existing {};
     const bool exists = !m_target.isEmpty() && ::stat(m_target.constData(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
         m_failure = DownloadFailure::TargetIsDirectory;
-        return;
+        return false;
     }
     // Renaming onto a device, a pipe or a socket would replace it: refuse rather than surprise.
-    if ((exists && !S_ISREG(existing.st_mode)) || name.isEmpty()) {
+    if ((exists && !S_ISREG(existing.st_mode)) || nameOf(m_target).isEmpty()) {
         m_failure = DownloadFailure::TargetNotWritable;
-        return;
+        return false;
     }
-    // A replaced file keeps its permissions; a new one gets the usual ones (umask applies).
-    create(directoryOf(m_target), name, exists ? int(existing.st_mode & 0777) : -1);
+    // A new file gets the usual permissions (umask applies).
+    mode = exists ? int(existing.st_mode & 0777) : -1;
+    return true;
 }
 
 PartFile::~PartFile()
@@ -122,7 +183,32 @@ bool PartFile::restart()
         return false;
     }
     m_size = m_writebackStart = 0;
+    if (m_keepable)
+        ResumeRecord::writeHeld(m_fd, 0);
     return true;
+}
+
+void PartFile::recordVersion(const QByteArray &validator, qint64 total)
+{
+    m_record.validator = validator;
+    m_record.total = total;
+    m_record.held = m_size;
+    if (m_keepable)
+        m_record.write(m_fd);
+}
+
+void PartFile::keep()
+{
+    if (m_fd < 0)
+        return;
+    if (!m_keepable || m_record.validator.isEmpty() || m_size == 0 || ::fdatasync(m_fd) != 0) {
+        discard();
+        return;
+    }
+    ResumeRecord::writeHeld(m_fd, m_size);
+    ::close(m_fd);
+    m_fd = -1;
+    m_temporary.clear();
 }
 
 bool PartFile::write(const char *data, std::size_t size)
@@ -150,7 +236,16 @@ void PartFile::startWriteback()
 {
 #ifdef __linux__
     if (m_fd >= 0 && m_size - m_writebackStart >= WritebackStep) {
+        // What the disk was asked to write a step ago is there by now: a part file that a
+        // crash or a power cut stops can be continued from it.
+        if (m_keepable && m_writtenBack > 0) {
+            ::sync_file_range(m_fd, 0, m_writtenBack,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER);
+            ResumeRecord::writeHeld(m_fd, m_writtenBack);
+        }
         ::sync_file_range(m_fd, m_writebackStart, m_size - m_writebackStart, SYNC_FILE_RANGE_WRITE);
+        m_writtenBack = m_size;
         m_writebackStart = m_size;
     }
 #endif
@@ -162,6 +257,8 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         return false;
     // The freedesktop convention that browsers follow; a file system without extended
     // attributes simply keeps none.
+    if (m_keepable)
+        ResumeRecord::erase(m_fd);
     if (!origin.isEmpty())
         ::fsetxattr(m_fd, "user.xdg.origin.url", origin.constData(), size_t(origin.size()), 0);
     // Some file systems report a full disk only when the data is flushed or the file closed.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "downloadfailure.h"
+#include "resumerecord.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,6 +18,13 @@ public:
     // Creates the temporary file; when that is not possible, isOpen() is false and failure()
     // says why. The target's path is used exactly as given: no pattern characters.
     explicit PartFile(const QString &target);
+    // The visible part file "<target>.part", for a download of `url` that a later run may
+    // continue: one of ours for `url` goes on from the bytes its record says are on disk, one
+    // of ours for another address starts over, and a file of that name that is not ours is
+    // left alone (the data then goes to a hidden temporary file, as above). While it is open
+    // it is locked: another process that downloads into it fails with
+    // BeingDownloadedElsewhere.
+    PartFile(const QString &target, const QByteArray &url);
     ~PartFile();
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
@@ -26,6 +34,15 @@ public:
     // Bytes written so far.
     qint64 size() const { return m_size; }
     QString temporaryPath() const;
+
+    // What an earlier run recorded of the file whose bytes this holds (validator and total
+    // size); empty for a new part file.
+    const ResumeRecord &record() const { return m_record; }
+    // Records the server's version of the file, so that a later run asks for the same one.
+    void recordVersion(const QByteArray &validator, qint64 total);
+    // Closes a visible part file that a later run can continue, its data flushed and its
+    // record up to date; any other is removed.
+    void keep();
 
     // Empties the file, for data that starts over from its first byte.
     bool restart();
@@ -41,6 +58,7 @@ public:
     void retarget(const QString &target);
 
 private:
+    bool checkTarget(int &mode);
     bool create(const QByteArray &directory, const QByteArray &name, int mode);
     bool place(bool replace);
     void startWriteback();
@@ -52,6 +70,9 @@ private:
     int m_fd = -1;
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;
+    qint64 m_writtenBack = 0; // bytes the disk has been asked to write
+    ResumeRecord m_record;
+    bool m_keepable = false; // a visible part file with its record
     DownloadFailure m_failure = DownloadFailure::None;
 };
 

@@ -81,6 +81,14 @@ void Transfer::cancel()
     engine::cancel(m_job);
 }
 
+void Transfer::stop()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    engine::cancel(m_job, true);
+}
+
 void Transfer::complete(const DownloadResult &result, QByteArray body, QByteArray contentType)
 {
     // A report that was on its way when the transfer was cancelled is not news any more.

@@ -48,6 +48,10 @@ struct TransferOptions {
     // engine's thread, given the one found taken. DownloadResult::path tells where the file
     // went.
     std::function<QString(const QString &taken)> freePath;
+    // For a file: the data goes to the visible part file "<target>.part", which a transfer
+    // stopped by stop(), or by the end of the process, leaves for a later transfer of the same
+    // address to continue, when the server allows that.
+    bool keepPartial = false;
 };
 
 // One transfer under way, owned by the object that started it. It reports on the thread that
@@ -61,6 +65,9 @@ public:
     // Stops the transfer now: its connection is closed, nothing stands at its target and no
     // part file is left, and finished() is not emitted. Does nothing once finished.
     void cancel();
+    // Stops the transfer as cancel() does, but a download made with keepPartial leaves what
+    // it has received in its part file, for a later download of the same address to go on.
+    void stop();
     bool isRunning() const { return m_running; }
 
     // For a transfer into memory, once finished: the data received, and the server's

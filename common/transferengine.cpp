@@ -203,8 +203,11 @@ bool fit(Job &job)
     }
     job.skip = fitting.skip;
     job.total = fitting.total;
-    if (job.head.status != 206)
+    if (job.head.status != 206) {
         job.validator = resumeValidator(job.head);
+        if (job.file)
+            job.file->recordVersion(job.validator, job.total);
+    }
     return true;
 }
 
@@ -375,12 +378,15 @@ void Engine::serve()
         curl_multi_poll(m_multi.get(), nullptr, 0, pollTimeout(), nullptr);
     }
     m_waiting.clear();
-    // The process ends: what is still under way is abandoned, leaving nothing behind.
+    // The process ends: what is still under way is abandoned, leaving nothing behind but what
+    // a later run is to continue.
     while (!m_running.empty()) {
         Job &job = *m_running.begin()->second;
         {
             const std::lock_guard lock(job.mutex);
             job.observer = nullptr;
+            if (job.file && job.options.keepPartial)
+                job.file->keep();
             job.file.reset();
         }
         remove(job.easy.get());
@@ -495,6 +501,8 @@ void Engine::startTry(const std::shared_ptr<Job> &job)
         const qint64 held = job->received();
         const bool resumable = job->file && held > 0 && job->total > held;
         job->askedRange = resumable && (!job->validator.isEmpty() || job->tries > 0);
+        if (job->file && held > 0 && !resumable && job->tries == 0)
+            job->startOver(); // an earlier run's bytes that cannot be continued
         job->headers.reset();
         curl_easy_setopt(easy, CURLOPT_RANGE, nullptr);
         curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
@@ -668,17 +676,22 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
     }
     if (path) {
         job->path = *path;
-        job->file = std::make_unique<PartFile>(*path);
+        job->file = job->options.keepPartial ? std::make_unique<PartFile>(*path, job->url)
+                                             : std::make_unique<PartFile>(*path);
         if (!job->file->isOpen()) {
             job->finish(failed(job->file->failure()));
             return job;
         }
+        // What an earlier run left is continued as bytes of this transfer's first try.
+        job->validator = job->file->record().validator;
+        job->total = job->file->record().total;
+        job->best = job->file->size();
     }
     engine().submit(job);
     return job;
 }
 
-void cancel(const std::shared_ptr<Job> &job)
+void cancel(const std::shared_ptr<Job> &job, bool keepData)
 {
     if (!job)
         return;
@@ -687,6 +700,8 @@ void cancel(const std::shared_ptr<Job> &job)
         if (!job->observer)
             return;
         job->observer = nullptr;
+        if (job->file && keepData)
+            job->file->keep();
         job->file.reset();
     }
     engine().drop(job);

@@ -30,7 +30,8 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
                            TransferOptions options, Observer *observer);
 
 // Stops the job for good: once this returns the observer is never called again, and nothing of
-// the job stands at its target (unless it had finished). Waits while the job writes or commits.
-void cancel(const std::shared_ptr<Job> &job);
+// the job stands at its target (unless it had finished). With `keepData`, a part file that a
+// later transfer can continue stays. Waits while the job writes or commits.
+void cancel(const std::shared_ptr<Job> &job, bool keepData = false);
 
 } // namespace quorrin::engine

@@ -61,6 +61,7 @@ void Form1::downloadEntry()
     m_progress->setRange(0, 0);
     // A name taken during the transfer is not replaced: the next free one is used instead.
     TransferOptions options;
+    options.keepPartial = true;
     options.freePath = [stored = arrPath.value(row)](const QString &) {
         return findFreeName(stored).path;
     };
@@ -188,6 +189,9 @@ void Form1::reportError(const QString &entry, const QString &cause)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    // What has arrived stays for the next run to continue.
+    if (m_transfer)
+        m_transfer->stop();
     stopRun();
     event->accept();
 }

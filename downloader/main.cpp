@@ -1,5 +1,6 @@
 #include "form1.h"
 #include "startup.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 
@@ -12,5 +13,6 @@ int main(int argc, char *argv[])
     quorrin::installFrenchTranslations(application);
     quorrin::Form1 window;
     window.show();
+    quorrin::onTerminationSignal([&window] { window.close(); });
     return application.exec();
 }

@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "form1.h"
 #include "startup.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 
@@ -19,6 +20,8 @@ int main(int argc, char *argv[])
     quorrin::updater::Form1 window(quorrin::joinArguments(QApplication::arguments().mid(1)));
     QObject::connect(&window, &quorrin::updater::Form1::ended, &application,
                      [] { QCoreApplication::exit(0); });
+    // Ended from outside, it leaves no half-downloaded installer behind.
+    quorrin::onTerminationSignal([] { QCoreApplication::exit(0); });
     if (!window.Form_Load())
         return 0;
     return application.exec();

@@ -1,0 +1,66 @@
+#include "resumerecord.h"
+
+#include <sys/xattr.h>
+
+namespace quorrin {
+namespace {
+
+constexpr char UrlName[] = "user.quorrin.url";
+constexpr char ValidatorName[] = "user.quorrin.validator";
+constexpr char TotalName[] = "user.quorrin.total";
+constexpr char HeldName[] = "user.quorrin.held";
+
+std::optional<QByteArray> attribute(int fd, const char *name)
+{
+    QByteArray value(4096, '\0');
+    const ssize_t size = ::fgetxattr(fd, name, value.data(), size_t(value.size()));
+    if (size < 0)
+        return std::nullopt;
+    value.truncate(size);
+    return value;
+}
+
+bool setAttribute(int fd, const char *name, const QByteArray &value)
+{
+    return ::fsetxattr(fd, name, value.constData(), size_t(value.size()), 0) == 0;
+}
+
+} // namespace
+
+std::optional<ResumeRecord> ResumeRecord::read(int fd)
+{
+    const std::optional<QByteArray> url = attribute(fd, UrlName);
+    if (!url || url->isEmpty())
+        return std::nullopt;
+    ResumeRecord record{*url};
+    record.validator = attribute(fd, ValidatorName).value_or(QByteArray());
+    bool ok = false;
+    record.total = attribute(fd, TotalName).value_or("-1").toLongLong(&ok);
+    if (!ok)
+        record.total = -1;
+    record.held = attribute(fd, HeldName).value_or("0").toLongLong(&ok);
+    if (!ok || record.held < 0)
+        record.held = 0;
+    return record;
+}
+
+bool ResumeRecord::write(int fd) const
+{
+    // The address goes last: it is what marks the file as one of ours, with a whole record.
+    return setAttribute(fd, ValidatorName, validator) &&
+           setAttribute(fd, TotalName, QByteArray::number(total)) &&
+           setAttribute(fd, HeldName, QByteArray::number(held)) && setAttribute(fd, UrlName, url);
+}
+
+void ResumeRecord::writeHeld(int fd, qint64 held)
+{
+    setAttribute(fd, HeldName, QByteArray::number(held));
+}
+
+void ResumeRecord::erase(int fd)
+{
+    for (const char *name : {UrlName, ValidatorName, TotalName, HeldName})
+        ::fremovexattr(fd, name);
+}
+
+} // namespace quorrin
