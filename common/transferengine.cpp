@@ -131,9 +131,10 @@ struct Job {
     qint64 received() const { return file ? file->size() : body.size(); }
     bool isHttp() const
     {
+        // Before its first answer, a transfer speaks the scheme of its address.
         const char *scheme = nullptr;
         curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
-        return scheme && QByteArray(scheme).toLower().startsWith("http");
+        return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
     }
     // Drops the bytes held, for a try that starts the file over.
     void startOver()

@@ -3,6 +3,7 @@
 #include "httpserver.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "terminationsignals.h"
 #include "testfiles.h"
 #include "widgetdriver.h"
 
@@ -19,7 +20,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <httplib.h>
+#include <mutex>
 #include <thread>
 
 using namespace quorrin;
@@ -32,6 +35,8 @@ class TestBatchRun : public QObject {
     std::atomic<int> m_requests{0};
     std::atomic<bool> m_slowStarted{false};
     std::atomic<bool> m_slowAbandoned{false}; // the client went before the end of /slow/
+    std::mutex m_rangesMutex;
+    QStringList m_ranges; // the Range header of each request for /resumable/
     std::unique_ptr<test::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<Form1> m_form;
@@ -69,6 +74,27 @@ private Q_SLOTS:
                 ++m_requests;
                 response.status = 404;
             });
+            // Like /slow/, with an ETag and ranges: /resumable/<kibibytes>. Byte i is 'a' + i % 26.
+            server.Get(R"(/resumable/(\d+))", [this](const httplib::Request &request,
+                                                     httplib::Response &response) {
+                ++m_requests;
+                {
+                    const std::lock_guard lock(m_rangesMutex);
+                    m_ranges << QString::fromStdString(request.get_header_value("Range"));
+                }
+                response.set_header("ETag", "\"r1\"");
+                const size_t size = std::stoul(request.matches[1].str()) * 1024;
+                response.set_content_provider(
+                    size, "application/octet-stream",
+                    [this](size_t offset, size_t length, httplib::DataSink &sink) {
+                        m_slowStarted = true;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                        std::string chunk(std::min<size_t>(length, 1024), ' ');
+                        for (size_t i = 0; i < chunk.size(); ++i)
+                            chunk[i] = char('a' + (offset + i) % 26);
+                        return sink.write(chunk.data(), chunk.size());
+                    });
+            });
             // Sends a kibibyte every 20 ms: /slow/<kibibytes>.
             server.Get(R"(/slow/(\d+))",
                        [this](const httplib::Request &request, httplib::Response &response) {
@@ -97,6 +123,7 @@ private Q_SLOTS:
         m_requests = 0;
         m_slowStarted = false;
         m_slowAbandoned = false;
+        m_ranges.clear();
     }
 
     void cleanup()
@@ -207,6 +234,55 @@ private Q_SLOTS:
         queue({"/files/c.zip"});
         runQueue();
         QCOMPARE(test::contentOf(dl("c.zip")), QByteArray("data of c.zip"));
+    }
+
+    // A download stopped by a close, or by SIGTERM, keeps what has arrived; the next run asks
+    // only for the rest and ends with the whole file, byte for byte.
+    void stoppedDownloadResumesInNextRun_data()
+    {
+        QTest::addColumn<bool>("signal");
+        QTest::newRow("window closed") << false;
+        QTest::newRow("SIGTERM") << true;
+    }
+
+    void stoppedDownloadResumesInNextRun()
+    {
+        QFETCH(bool, signal);
+        static bool handlerInstalled = false;
+        if (!std::exchange(handlerInstalled, true))
+            onTerminationSignal([this] { m_form->close(); });
+        queue({"/resumable/100"});
+        m_form->show();
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QFileInfo(dl("100.part")).size() < 10 * 1024)
+                return;
+            poll.stop();
+            if (signal)
+                ::raise(SIGTERM);
+            else
+                m_form->close();
+        });
+        poll.start(20);
+        runQueue();
+        QTRY_VERIFY(!m_form->isVisible());
+        const qint64 kept = QFileInfo(dl("100.part")).size();
+        QVERIFY(kept >= 10 * 1024);
+        QVERIFY(!QFileInfo::exists(dl("100")));
+
+        // The next start of the program, with the same queue.
+        m_form = std::make_unique<Form1>();
+        queue({"/resumable/100"});
+        runQueue();
+        QByteArray expected(100 * 1024, ' ');
+        for (int i = 0; i < expected.size(); ++i)
+            expected[i] = char('a' + i % 26);
+        QCOMPARE(test::contentOf(dl("100")), expected);
+        QVERIFY(!QFileInfo::exists(dl("100.part")));
+        const std::lock_guard lock(m_rangesMutex);
+        QCOMPARE(m_ranges.size(), 2);
+        QVERIFY2(m_ranges.at(1).startsWith("bytes="), qPrintable(m_ranges.at(1)));
+        QVERIFY(m_ranges.at(1).mid(6).section('-', 0, 0).toLongLong() >= 10 * 1024);
     }
 
     // A file saved at the target during the transfer stays; the download takes the next name.
