@@ -51,6 +51,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void createControls();
@@ -64,6 +66,8 @@ private:
     void setTextQuietly(QLineEdit *box, const QString &text);
 
     void txtPageChange();
+    bool pasteIntoPage(const QString &text);
+    void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
     void listDlDelete();
