@@ -266,14 +266,19 @@ void Form1::paintEvent(QPaintEvent *)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    // A paste of several lines queues each line; a paste of one line is the box's own.
+    // The clipboard is read once, here: a paste of several lines queues each line.
     if (watched == txtPage && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste))
-        return pasteIntoPage(QGuiApplication::clipboard()->text());
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste)) {
+        pasteIntoPage(QGuiApplication::clipboard()->text());
+        return true;
+    }
     if (watched == txtPage && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton &&
-        QGuiApplication::clipboard()->supportsSelection())
-        return pasteIntoPage(QGuiApplication::clipboard()->text(QClipboard::Selection));
+        QGuiApplication::clipboard()->supportsSelection()) {
+        txtPage->deselect();
+        pasteIntoPage(QGuiApplication::clipboard()->text(QClipboard::Selection));
+        return true;
+    }
     if (watched == ListDl && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
         listDlDelete();
@@ -364,13 +369,13 @@ void Form1::queueAddresses(const QStringList &addresses)
         txtPage->setText(address);
 }
 
-bool Form1::pasteIntoPage(const QString &text)
+// One line goes into the box at the cursor, over the selection, as Qt's own paste does.
+void Form1::pasteIntoPage(const QString &text)
 {
     if (!holdsLineBreak(text))
-        return false;
-    if (isReady)
+        txtPage->insert(text);
+    else if (isReady)
         queueAddresses(addressLines(text));
-    return true;
 }
 
 void Form1::txtPathChange()

@@ -66,7 +66,7 @@ private:
     void setTextQuietly(QLineEdit *box, const QString &text);
 
     void txtPageChange();
-    bool pasteIntoPage(const QString &text);
+    void pasteIntoPage(const QString &text);
     void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
