@@ -13,13 +13,20 @@
 #   bin/quorrin -> ../lib/quorrin/quorrin
 #   lib/quorrin/quorrin, lib/quorrin/updater
 #   share/applications/quorrin.desktop
+#   share/metainfo/<id>.metainfo.xml
 #   share/icons/hicolor/{32x32/apps/quorrin.png,scalable/apps/quorrin.svg}
+#   share/man/man1/quorrin.1.gz
 #   share/doc/quorrin/{copyright,changelog.gz}
 
 set(QUORRIN_PROGRAM_DESTINATION lib/quorrin)
 set(QUORRIN_PACKAGE_MAINTAINER
-    "Quorrin maintainers <maintainers@users.noreply.c-seed-e6fec402.example>"
+    "Quorrin developers <maintainers@users.noreply.c-seed-e6fec402.example>"
     CACHE STRING "Maintainer named in the Debian package")
+# Software centres know the program by this reverse domain name; a maker sets one of theirs.
+set(QUORRIN_APPSTREAM_ID "org.example.quorrin" CACHE STRING "AppStream component id")
+if(NOT QUORRIN_APPSTREAM_ID MATCHES "^[a-z0-9_-]+(\\.[a-z0-9_-]+)+$")
+  message(FATAL_ERROR "QUORRIN_APPSTREAM_ID must be a reverse domain name in lower case")
+endif()
 
 set(packaging_source ${PROJECT_SOURCE_DIR}/packaging)
 set(packaging_binary ${PROJECT_BINARY_DIR}/packaging)
@@ -44,6 +51,10 @@ install(FILES ${packaging_binary}/quorrin DESTINATION bin COMPONENT system)
 
 install(FILES ${packaging_source}/quorrin.desktop DESTINATION share/applications
         COMPONENT system)
+
+set(metainfo ${packaging_binary}/${QUORRIN_APPSTREAM_ID}.metainfo.xml)
+configure_file(${packaging_source}/quorrin.metainfo.xml.in ${metainfo} @ONLY)
+install(FILES ${metainfo} DESTINATION share/metainfo COMPONENT system)
 
 # The theme's 32x32 bitmap is rendered from the same picture as the scalable icon.
 set(icon_svg ${PROJECT_SOURCE_DIR}/downloader/artwork/icon.svg)
@@ -77,13 +88,24 @@ add_custom_target(quorrin_changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${packaging_source}/copyright ${changelog_gz} DESTINATION share/doc/quorrin
         COMPONENT system)
 
+# The manual page is written in roff (man macros) and installed compressed, as Debian wants.
+set(manual_gz ${packaging_binary}/quorrin.1.gz)
+add_custom_command(
+  OUTPUT ${manual_gz}
+  COMMAND ${CMAKE_COMMAND} -E copy ${packaging_source}/quorrin.1 ${packaging_binary}/quorrin.1
+  COMMAND ${QUORRIN_GZIP} -9nf ${packaging_binary}/quorrin.1
+  DEPENDS ${packaging_source}/quorrin.1
+  VERBATIM)
+add_custom_target(quorrin_manual ALL DEPENDS ${manual_gz})
+install(FILES ${manual_gz} DESTINATION share/man/man1 COMPONENT system)
+
 # The portable copy: the one program directory, to unpack and run anywhere. Only CPack's
 # archive installs it; `cmake --install` leaves it out.
 install(TARGETS ${quorrin_programs} RUNTIME DESTINATION . COMPONENT portable EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME quorrin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Quorrin maintainers")
+set(CPACK_PACKAGE_VENDOR "Quorrin developers")
 set(CPACK_PACKAGE_CONTACT ${QUORRIN_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download queue for the desktop")
 set(CPACK_PACKAGE_DESCRIPTION

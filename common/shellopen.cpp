@@ -32,7 +32,11 @@ void launchOnDesktop(const QString &file, const QString &parameters)
         QProcess::startDetached(info.absoluteFilePath(), arguments);
         return;
     }
-    QDesktopServices::openUrl(urlFor(file));
+    // Some desktops' openers answer a missing file with an error box; nothing is shown here.
+    const QUrl url = urlFor(file);
+    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()))
+        return;
+    QDesktopServices::openUrl(url);
 }
 
 } // namespace

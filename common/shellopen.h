@@ -8,7 +8,8 @@ namespace quorrin {
 
 // Hands a file or an address to the desktop, as a double click in the file manager would:
 // an executable file is started with `parameters` as its one argument (none when empty);
-// anything else goes to the desktop's opener. Returns at once and reports nothing.
+// anything else goes to the desktop's opener, except a local file that does not exist, for
+// which nothing is done. Returns at once and reports nothing.
 void ShellOpen(const QString &file, const QString &parameters);
 
 // Replaces what ShellOpen does, for tests; an empty function restores the desktop launcher.

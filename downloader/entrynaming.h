@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -13,11 +14,20 @@ inline const QString QueuePlaceholder = QStringLiteral("Aucun Fichier à téléc
 inline constexpr int MaxQueueEntries = 32767;
 
 // The file name an address proposes: everything after its last "/" (possibly empty, a query
-// string included), or nothing for an address without "/".
+// string included), or nothing for an address without "/". The blanks around the address, the
+// control characters, and the user name and password of an address without a path are left
+// out; "." and ".." name nothing and give the empty name.
 std::optional<QString> fileNameFromAddress(const QString &address);
 
 // The storage path for `name` in the directory of `path` (everything up to and including its
 // last "/"), or nothing when `path` has no "/".
 std::optional<QString> pathInSameDirectory(const QString &path, const QString &name);
+
+// Whether `text` holds a line feed or a carriage return.
+bool holdsLineBreak(const QString &text);
+
+// The addresses in a text of several lines (LF, CR LF or CR), in order: each line without its
+// surrounding blanks, blank lines left out.
+QStringList addressLines(const QString &text);
 
 } // namespace quorrin

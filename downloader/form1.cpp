@@ -13,15 +13,21 @@
 #include "version.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QSignalBlocker>
@@ -29,6 +35,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace quorrin {
 namespace {
@@ -50,6 +57,38 @@ QIcon programIcon()
     for (const qreal ratio : {1.0, 2.0})
         icon.addPixmap(renderArtwork(QStringLiteral(":/quorrin/icon.svg"), QSize(32, 32), ratio));
     return icon;
+}
+
+// The queue list. Qt makes the first row current when the list takes the focus without one,
+// unselected: here the focus alone neither shows nor edits an entry, and Delete has nothing
+// to act on until a row is visibly selected.
+class QueueList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override
+    {
+        if (currentIndex().isValid()) {
+            QListWidget::focusInEvent(event);
+            return;
+        }
+        const QSignalBlocker blocker(this);
+        QListWidget::focusInEvent(event);
+        selectionModel()->clearCurrentIndex();
+    }
+};
+
+// What a drop brings: the links it carries, else the lines of its text.
+QStringList droppedAddresses(const QMimeData *data)
+{
+    if (data->hasUrls()) {
+        QStringList addresses;
+        for (const QUrl &url : data->urls())
+            addresses << url.toString(QUrl::FullyEncoded);
+        return addresses;
+    }
+    return addressLines(data->text());
 }
 
 } // namespace
@@ -88,7 +127,7 @@ void Form1::createControls()
     Label2 = new QLabel(QStringLiteral("Chemin de stockage"), this);
     labMess = new QLabel(QStringLiteral("Fichiers à télécharger :"), this);
     cmdOpen = new PictureButton(QStringLiteral(":/quorrin/open.svg"), {15, 13}, this);
-    ListDl = new QListWidget(this);
+    ListDl = new QueueList(this);
     listErr = new QListWidget(this);
     listErr->hide();
     cmdEfface = new PictureButton(QStringLiteral(":/quorrin/reset.svg"), {155, 22}, this);
@@ -125,6 +164,12 @@ void Form1::createControls()
     }
     for (QLabel *label : {Label1, Label2, labMess, Label3})
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (QLineEdit *box : {txtPage, txtPath}) {
+        box->setMaxLength(std::numeric_limits<int>::max());
+        // A drop anywhere on the window queues what it brings, the boxes included.
+        box->setAcceptDrops(false);
+    }
+    setAcceptDrops(true);
 
     QWidget::setTabOrder(txtPage, txtPath);
     QWidget::setTabOrder(txtPath, cmdDownLoad);
@@ -189,6 +234,7 @@ void Form1::connectControls()
     connect(txtPath, &QLineEdit::textChanged, this, &Form1::txtPathChange);
     connect(ListDl, &QListWidget::currentRowChanged, this, &Form1::listDlClick);
     ListDl->installEventFilter(this);
+    txtPage->installEventFilter(this);
     connect(cmdDownLoad, &QAbstractButton::clicked, this, &Form1::cmdDownLoadClick);
     connect(cmdOpen, &QAbstractButton::clicked, this, &Form1::cmdOpenClick);
     connect(cmdEfface, &QAbstractButton::clicked, this, &Form1::cmdEffaceClick);
@@ -224,6 +270,19 @@ void Form1::paintEvent(QPaintEvent *)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    // The clipboard is read once, here: a paste of several lines queues each line.
+    if (watched == txtPage && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste)) {
+        pasteIntoPage(QGuiApplication::clipboard()->text());
+        return true;
+    }
+    if (watched == txtPage && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton &&
+        QGuiApplication::clipboard()->supportsSelection()) {
+        txtPage->deselect();
+        pasteIntoPage(QGuiApplication::clipboard()->text(QClipboard::Selection));
+        return true;
+    }
     if (watched == ListDl && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
         listDlDelete();
@@ -232,9 +291,26 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (isReady && (event->mimeData()->hasUrls() || event->mimeData()->hasText()))
+        event->acceptProposedAction();
+}
+
+// During a run a drop does nothing, as a paste does.
+void Form1::dropEvent(QDropEvent *event)
+{
+    if (!isReady)
+        return;
+    queueAddresses(droppedAddresses(event->mimeData()));
+    event->acceptProposedAction();
+}
+
 void Form1::ResetParameters()
 {
     txtPage->setText(QStringLiteral("http://"));
+    // Selected, as when the box is reached with Tab: a paste or typing replaces it.
+    txtPage->selectAll();
     ListDl->clear();
     ListDl->addItem(QueuePlaceholder);
     listErr->clear();
@@ -268,6 +344,13 @@ void Form1::txtPageChange()
 {
     if (!isReady)
         return;
+    // Lines that reached the box another way than the keyboard's paste (the context menu).
+    if (holdsLineBreak(txtPage->text())) {
+        queueAddresses(addressLines(txtPage->text()));
+        if (holdsLineBreak(txtPage->text()))
+            setTextQuietly(txtPage, QString());
+        return;
+    }
     const std::optional<QString> name = fileNameFromAddress(txtPage->text());
     if (!name)
         return;
@@ -280,6 +363,22 @@ void Form1::txtPageChange()
     ListDl->addItem(*name);
     curIndex = ListDl->count() - 1;
     StoreEntry(curIndex);
+}
+
+// Each address goes through the box's Change as if pasted alone.
+void Form1::queueAddresses(const QStringList &addresses)
+{
+    for (const QString &address : addresses)
+        txtPage->setText(address);
+}
+
+// One line goes into the box at the cursor, over the selection, as Qt's own paste does.
+void Form1::pasteIntoPage(const QString &text)
+{
+    if (!holdsLineBreak(text))
+        txtPage->insert(text);
+    else if (isReady)
+        queueAddresses(addressLines(text));
 }
 
 void Form1::txtPathChange()
@@ -305,9 +404,10 @@ void Form1::listDlClick()
 
 void Form1::listDlDelete()
 {
-    if (!isReady || queueIsEmpty() || ListDl->currentRow() < 0)
+    const QList<QListWidgetItem *> selected = ListDl->selectedItems();
+    if (!isReady || queueIsEmpty() || selected.isEmpty())
         return;
-    const int row = ListDl->currentRow();
+    const int row = ListDl->row(selected.first());
     const int count = ListDl->count();
     std::move(arrPage.begin() + row + 1, arrPage.begin() + count, arrPage.begin() + row);
     std::move(arrPath.begin() + row + 1, arrPath.begin() + count, arrPath.begin() + row);

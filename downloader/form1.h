@@ -4,6 +4,7 @@
 #include "saveasdialog.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -53,6 +54,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void createControls();
@@ -66,6 +69,8 @@ private:
     void setTextQuietly(QLineEdit *box, const QString &text);
 
     void txtPageChange();
+    void pasteIntoPage(const QString &text);
+    void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
     void listDlDelete();
@@ -75,6 +80,7 @@ private:
 
     void cmdDownLoadClick();
     void downloadEntry();
+    bool startEntry();
     void entryTransferred(const DownloadResult &result);
     void endRun();
     void stopRun();
@@ -114,6 +120,7 @@ private:
         int row = 0;
         int last = -1;
         QString entry; // the entry's row text
+        QElapsedTimer clock;
     };
     Run m_run;
     Transfer *m_transfer = nullptr;

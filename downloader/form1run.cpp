@@ -1,9 +1,12 @@
 // The batch run: every queued entry in turn, each with its report rows. A chain of steps: each
 // entry's transfer runs in the background, and its end starts the next entry.
+#include "desktopnotification.h"
 #include "form1.h"
 #include "freename.h"
 #include "pathdirectories.h"
 #include "pathexistence.h"
+#include "pathlimits.h"
+#include "runendnotice.h"
 #include "transfer.h"
 
 #include <QCloseEvent>
@@ -34,20 +37,29 @@ void Form1::cmdDownLoadClick()
     isReady = false;
     listErr->clear();
     listErr->show();
-    m_run = {0, ListDl->count() - 1, {}};
+    m_run = {0, ListDl->count() - 1, {}, {}};
+    m_run.clock.start();
     m_progress->setRange(0, 0);
     m_progress->show();
     m_runTick->start();
     downloadEntry();
 }
 
-// Steps of one entry up to its transfer, which reports to entryTransferred().
+// The entries from the one under way on, until one has a transfer running; the end of that
+// transfer comes back to entryTransferred().
 void Form1::downloadEntry()
 {
-    if (m_run.row > m_run.last) {
-        endRun();
-        return;
+    for (; m_run.row <= m_run.last; ++m_run.row) {
+        if (startEntry())
+            return;
+        addReportRow(FinishedRow);
     }
+    endRun();
+}
+
+// Steps of one entry up to its transfer; false when the entry cannot have one.
+bool Form1::startEntry()
+{
     const int row = m_run.row;
     const QString entry = m_run.entry = ListDl->item(row)->text();
     labMess->setText(StartedRow + entry);
@@ -55,9 +67,18 @@ void Form1::downloadEntry()
     ListDl->setCurrentRow(row);
     txtPage->setText(arrPage.value(row));
     txtPath->setText(arrPath.value(row));
+    // A name the file system cannot hold is refused before anything is made or sent.
+    if (const QString failure = pathLimitFailure(txtPath->text()); !failure.isEmpty()) {
+        reportError(entry, failure);
+        return false;
+    }
     if (const QString failure = CreatePathDirectories(txtPath->text()); !failure.isEmpty())
         reportError(entry, failure);
     chooseFreeName(entry);
+    if (const QString failure = pathLimitFailure(txtPath->text()); !failure.isEmpty()) {
+        reportError(entry, failure);
+        return false;
+    }
     m_progress->setRange(0, 0);
     // A name taken during the transfer is not replaced: the next free one is used instead.
     TransferOptions options;
@@ -68,6 +89,7 @@ void Form1::downloadEntry()
     m_transfer = startDownload(txtPage->text(), txtPath->text(), options, this);
     connect(m_transfer, &Transfer::progress, this, &Form1::showProgress);
     connect(m_transfer, &Transfer::finished, this, &Form1::entryTransferred);
+    return true;
 }
 
 void Form1::entryTransferred(const DownloadResult &result)
@@ -87,6 +109,8 @@ void Form1::endRun()
 {
     finishRun();
     labMess->setText(RunFinished);
+    if (announceRunEnd(std::chrono::milliseconds(m_run.clock.elapsed()), isActiveWindow()))
+        notifyDesktop(RunFinished);
     // The boxes show the last entry: that is the one an edit now goes to.
     curIndex = m_run.last;
     isReady = true;

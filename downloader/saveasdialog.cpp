@@ -4,10 +4,12 @@
 
 namespace quorrin {
 
+// No question for an existing file: the run never replaces one, it picks a free name.
 bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/)
 {
-    const QString chosen = QFileDialog::getSaveFileName(parent, QString(), m_fileName, QString(),
-                                                        nullptr, QFileDialog::DontUseNativeDialog);
+    const QString chosen = QFileDialog::getSaveFileName(
+        parent, QString(), m_fileName, QString(), nullptr,
+        QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
     if (!chosen.isEmpty())
         m_fileName = chosen;
     return true;

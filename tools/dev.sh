@@ -7,10 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source tools/packages.sh
-packages=(
+test_packages=(
   "${build_dependencies[@]}"
-  # tests: loopback servers, a real X server for the end-to-end checks, keys and signatures
-  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign
+  # tests: loopback servers, a real X server for the end-to-end checks, keys and signatures,
+  # a session bus
+  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign dbus
 )
 
 build() {
@@ -21,22 +22,27 @@ build() {
 
 case "${1:-}" in
   run)
-    install_missing "${packages[@]}"
-    build build
+    # Said before anything is installed or built: without a display there is nothing to run.
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
       echo "No display: Quorrin needs a graphical session (DISPLAY or WAYLAND_DISPLAY is not set)." >&2
       exit 1
     fi
+    install_missing "${build_dependencies[@]}"
+    # Only the program and its companion; the tests, and what they need, come with "test".
+    configure=()
+    [ -f build/CMakeCache.txt ] || configure=(-DQUORRIN_BUILD_TESTS=OFF)
+    cmake -S . -B build -G Ninja "${configure[@]}" >/dev/null
+    cmake --build build --target quorrin updater
     exec build/bin/quorrin
     ;;
   test)
-    install_missing "${packages[@]}"
-    build build
+    install_missing "${test_packages[@]}"
+    build build -DQUORRIN_BUILD_TESTS=ON
     ctest --test-dir build --output-on-failure -j "$(nproc)"
     ;;
   sanitize)
-    install_missing "${packages[@]}"
-    build build-asan -DQUORRIN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    install_missing "${test_packages[@]}"
+    build build-asan -DQUORRIN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DQUORRIN_BUILD_TESTS=ON
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
     ;;
   *)

@@ -2,9 +2,9 @@
 # Builds the libFuzzer targets (fuzz/) with clang into build-fuzz/ and runs each one for a
 # while on a copy of its seed corpus (fuzz/corpus/<target>/).
 #   tools/fuzz.sh [seconds]   seconds per target, 60 when not given
-# Prints nothing when every target runs clean. On a crash, a leak, undefined behaviour or a
-# hang it prints the fuzzer's report, keeps the input that caused it under
-# build-fuzz/fuzz-artifacts/ and exits with status 1.
+# Prints a line as each step starts and one for each target that ends clean. On a crash, a
+# leak, undefined behaviour or a hang it prints the fuzzer's report, keeps the input that
+# caused it under build-fuzz/fuzz-artifacts/ and exits with status 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,6 +34,7 @@ logs=$build/fuzz-logs
 artifacts=$build/fuzz-artifacts
 mkdir -p "$logs" "$artifacts"
 
+echo "fuzz: building ${targets[*]/#/fuzz_} with clang into $build/"
 quietly "$logs/configure.log" cmake -S . -B "$build" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORRIN_BUILD_FUZZERS=ON -DQUORRIN_BUILD_TESTS=OFF
@@ -50,6 +51,7 @@ fuzz() {
     -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
     -artifact_prefix="$artifacts/$target-" >"$logs/$target.log" 2>&1
 }
+echo "fuzz: running the ${#targets[@]} targets side by side for ${seconds} s"
 pids=()
 for target in "${targets[@]}"; do
   fuzz "$target" &
@@ -57,11 +59,14 @@ for target in "${targets[@]}"; do
 done
 status=0
 for i in "${!targets[@]}"; do
+  target=${targets[$i]}
   if ! wait "${pids[$i]}"; then
-    target=${targets[$i]}
     echo "fuzz_$target failed; the input that caused it is under $artifacts/" >&2
     tail -n 80 "$logs/$target.log" >&2
     status=1
+  else
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$logs/$target.log" | head -n 1)
+    echo "fuzz: fuzz_$target clean (${runs:-?} inputs tried)"
   fi
 done
 exit $status

@@ -1,11 +1,20 @@
-# Sourced by the tools: the Debian packages that building Quorrin needs, and a function that
-# installs whichever of a list are missing (with sudo when not root).
+# Sourced by the tools: the Debian packages that building and running Quorrin need, and a
+# function that installs whichever of a list are missing (with sudo when not root).
 
 build_dependencies=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
   libcurl4-openssl-dev ca-certificates libsodium-dev
 )
+
+# May this user run apt-get through sudo? A password prompt is fine; a refusal is not.
+may_use_sudo() {
+  command -v sudo >/dev/null || return 1
+  sudo -n true 2>/dev/null && return 0
+  local groups
+  groups=" $(id -nG) "
+  [[ $groups == *" sudo "* || $groups == *" admin "* || $groups == *" wheel "* ]]
+}
 
 install_missing() {
   local missing=()
@@ -14,9 +23,15 @@ install_missing() {
   done
   [ ${#missing[@]} -eq 0 ] && return
   local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! may_use_sudo; then
+      echo "Missing packages: ${missing[*]}; an administrator installs them with: apt-get install --no-install-recommends ${missing[*]}" >&2
+      exit 1
+    fi
+    sudo=(sudo)
+  fi
   echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  "${sudo[@]}" apt-get update
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    "${missing[@]}"
 }

@@ -3,7 +3,8 @@
 #   - the Debian package and the portable archive are built in build-release/ as a maker
 #     builds them: with an update site (here one on loopback, served during the check) and
 #     the public half of a minisign key pair made for this check and thrown away after it;
-#   - the package's layout, its desktop entry (desktop-file-validate) and the package
+#   - the package's layout, its desktop entry (desktop-file-validate), its AppStream
+#     metainfo (appstreamcli validate), its manual page (man, with warnings) and the package
 #     itself (lintian: errors fail, warnings are shown);
 #   - the installed Quorrin, started as an unprivileged user on the offscreen platform,
 #     keeps its files in ~/.local/share/Quorrin/ and writes nothing into the install;
@@ -21,7 +22,7 @@ source tools/packages.sh
 packages=(
   "${build_dependencies[@]}"
   # packaging and its checks; CPack's dependency scan runs dpkg-shlibdeps and file
-  dpkg-dev file lintian desktop-file-utils util-linux
+  dpkg-dev file lintian desktop-file-utils appstream man-db util-linux
   # the maker's signing key, and the loopback update site
   minisign python3
 )
@@ -37,6 +38,7 @@ free_port() {
 }
 
 build_packages() {
+  echo "== building a release in $build_dir/"
   # Debian's own hardening and optimisation flags, as a package build would use.
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORRIN_BUILD_TESTS=OFF \
@@ -45,6 +47,7 @@ build_packages() {
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
   cmake --build "$build_dir" -j 2
   rm -f "$build_dir"/quorrin_*.deb "$build_dir"/quorrin-*.tar.gz
+  echo "== packaging with cpack (the .deb's dependencies are computed from the executables)"
   (cd "$build_dir" && cpack -G 'DEB;TGZ' >/dev/null)
 }
 
@@ -140,7 +143,8 @@ check_layout() {
     printf '%s\n' usr/bin/quorrin usr/share/applications/quorrin.desktop \
       usr/share/doc/quorrin/changelog.gz usr/share/doc/quorrin/copyright \
       usr/share/icons/hicolor/32x32/apps/quorrin.png \
-      usr/share/icons/hicolor/scalable/apps/quorrin.svg
+      usr/share/icons/hicolor/scalable/apps/quorrin.svg \
+      usr/share/man/man1/quorrin.1.gz "usr/share/metainfo/$metainfo_name"
     for p in $programs; do echo "usr/lib/quorrin/$p"; done
   } | sort)
   actual=$(cd "$root" && find . ! -type d -printf '%P\n' | sort)
@@ -174,6 +178,7 @@ deb=$(ls "$build_dir"/quorrin_*_*.deb)
 tarball=$(ls "$build_dir"/quorrin-*.tar.gz)
 version=$(dpkg-deb -f "$deb" Version)
 programs="quorrin updater"
+metainfo_name=$(basename "$(ls "$build_dir"/packaging/*.metainfo.xml)")
 echo "== $deb ($(stat -c %s "$deb") bytes), $tarball ($(stat -c %s "$tarball") bytes)"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 
@@ -212,6 +217,20 @@ echo "ok: $programs in usr/lib/quorrin, launcher, desktop entry, icons, doc; arc
 echo "== desktop-file-validate"
 desktop-file-validate "$root/usr/share/applications/quorrin.desktop" ||
   fail "the desktop entry is not valid"
+echo "ok"
+
+echo "== appstreamcli validate"
+appstreamcli validate --no-net "$root/usr/share/metainfo/$metainfo_name" ||
+  fail "the AppStream metainfo is not valid"
+echo "ok"
+
+echo "== manual page"
+warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+  man --warnings -E UTF-8 -l -Tutf8 -Z "$root/usr/share/man/man1/quorrin.1.gz" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "the manual page has errors:
+$warnings"
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$root/usr/share/man/man1/quorrin.1.gz" | grep -q '^NAME' ||
+  fail "the manual page shows no NAME section"
 echo "ok"
 
 echo "== lintian"

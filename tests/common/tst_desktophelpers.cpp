@@ -1,6 +1,7 @@
 #include "alwaysontop.h"
 #include "shellopen.h"
 
+#include <QDesktopServices>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -8,6 +9,15 @@
 #include <QWindow>
 
 using namespace quorrin;
+
+// Stands in for the desktop's opener of one URL scheme.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url; }
+};
 
 class TestDesktopHelpers : public QObject {
     Q_OBJECT
@@ -52,6 +62,29 @@ private Q_SLOTS:
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
         };
         QTRY_COMPARE(contents(), recorded);
+    }
+
+    void opensOnlyWhatExists_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("document") << "document.pdf" << true;
+        QTest::newRow("missing path") << "/nowhere/setup.pdf" << false;
+        QTest::newRow("missing file address") << "file:///nowhere/setup.pdf" << false;
+    }
+    void opensOnlyWhatExists()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, opened);
+        QFile document(m_dir.filePath("document.pdf"));
+        QVERIFY(document.open(QIODevice::WriteOnly));
+        document.close();
+        UrlRecorder opener;
+        QDesktopServices::setUrlHandler("file", &opener, "open");
+        ShellOpen(file.contains('/') ? file : document.fileName(), QString());
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(opener.opened,
+                 opened ? QList<QUrl>{QUrl::fromLocalFile(document.fileName())} : QList<QUrl>{});
     }
 
     void launcherCanBeReplaced()

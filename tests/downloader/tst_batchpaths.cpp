@@ -1,12 +1,15 @@
 #include "freename.h"
 #include "pathdirectories.h"
 #include "pathexistence.h"
+#include "pathlimits.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace quorrin;
 
@@ -112,6 +115,43 @@ private Q_SLOTS:
         const Existence tooLong = testExistence(at(QString(5000, QLatin1Char('n'))));
         QCOMPARE(tooLong.state, Existence::Failed);
         QVERIFY(tooLong.cause.contains(QLatin1String("Nom trop long")));
+    }
+
+    // Names are measured in bytes against the file system of the nearest existing directory
+    // (255 here); nothing is made.
+    void pathLimits_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("cause");
+        const QString name255(255, QLatin1Char('a'));
+        const QString of256 = QStringLiteral(" : 256 octets, le système de fichiers en permet 255");
+        QTest::newRow("name at the limit") << name255 << "";
+        QTest::newRow("name one byte over") << name255 + "b"
+                                            << "Nom de fichier trop long" + of256;
+        QTest::newRow("accented name over in bytes")
+            << QString(128, QChar(0xe9)) << "Nom de fichier trop long" + of256;
+        QTest::newRow("directory still to be made") << "fresh/" + name255 + "b/f.zip"
+                                                    << "Nom de dossier trop long" + of256;
+        QTest::newRow("path ending in a long directory") << "fresh/" + name255 + "b/"
+                                                         << "Nom de dossier trop long" + of256;
+        QString deep;
+        for (int i = 0; i < 20; ++i)
+            deep += QString(250, QLatin1Char('d')) + "/";
+        QTest::newRow("whole path too long") << deep + "f.zip"
+                                             << "Chemin trop long";
+    }
+    void pathLimits()
+    {
+        QFETCH(QString, relative);
+        QFETCH(QString, cause);
+        if (::pathconf(QFile::encodeName(m_dir.path()).constData(), _PC_NAME_MAX) != 255)
+            QSKIP("the temporary directory's file system does not allow 255-byte names");
+        const QString failure = pathLimitFailure(at(relative));
+        QVERIFY2(cause.isEmpty() ? failure.isEmpty() : failure.startsWith(cause),
+                 qPrintable(failure));
+        QVERIFY(!QFileInfo::exists(at("fresh")));
+        if (cause.isEmpty()) // the answer holds: such a file can be made
+            test::writeFile(at(relative));
     }
 };
 

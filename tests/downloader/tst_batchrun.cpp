@@ -162,6 +162,16 @@ private Q_SLOTS:
         QCOMPARE(m_form->editedEntry(), 1);
     }
 
+    // After a run the boxes show the last entry, and an edit goes to that entry.
+    void editAfterRunGoesToEntryShown()
+    {
+        queue({"/files/a.zip", "/files/b.zip"});
+        control<QListWidget>("ListDl")->setCurrentRow(0);
+        runQueue();
+        paste(control<QLineEdit>("txtPath"), dl("renamed.zip"));
+        QCOMPARE(m_form->queuedPaths(), (QStringList{dl("a.zip"), dl("renamed.zip")}));
+    }
+
     // Nothing is replaced: later runs of the same queue store numbered copies.
     void repeatedRunsNumberCopies()
     {
@@ -188,6 +198,21 @@ private Q_SLOTS:
         QVERIFY(report()->item(1)->toolTip().contains(QLatin1String("404")));
         QVERIFY(report()->item(0)->toolTip().isEmpty());
         QVERIFY(!QFileInfo::exists(dl("missing")));
+        QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
+    }
+
+    // A name longer than the file system allows is refused before anything is sent.
+    void impossibleNameRefusedBeforeTransfer()
+    {
+        const QString longName = QString(300, 'n') + ".zip";
+        queue({"/files/" + longName, "/files/b.zip"});
+        runQueue();
+        QCOMPARE(rows(report()).mid(0, 3),
+                 (QStringList{"Téléchargement de " + longName, "Erreur pour " + longName,
+                              "Téléchargement terminé"}));
+        QCOMPARE(report()->item(1)->data(Qt::AccessibleDescriptionRole).toString(),
+                 report()->item(1)->toolTip());
+        QCOMPARE(m_requests.load(), 1); // b.zip's only
         QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
     }
 

@@ -3,18 +3,23 @@
 #include "messagebox.h"
 #include "programdirectory.h"
 #include "shellopen.h"
+#include "testfiles.h"
 #include "updatecheck.h"
 #include "widgetdriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace quorrin;
 using quorrin::test::paste;
@@ -67,6 +72,12 @@ class TestForm1 : public QObject {
     QString dl() const { return m_programDir.path() + QStringLiteral("/DL/"); }
 
     void pressDelete() { QTest::keyClick(listDl(), Qt::Key_Delete); }
+    void showActive()
+    {
+        m_form->show();
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
     void queue(const QStringList &names)
     {
         for (const QString &name : names)
@@ -269,6 +280,41 @@ private Q_SLOTS:
         QCOMPARE(m_form->queuedPaths().at(selected), QStringLiteral("/x"));
     }
 
+    // The focus alone selects nothing: the boxes, the entry edited and the queue stay.
+    void deleteNeedsVisibleSelection_data()
+    {
+        QTest::addColumn<bool>("byTab");
+        QTest::newRow("list reached with Tab") << true;
+        QTest::newRow("current row not selected") << false;
+    }
+    void deleteNeedsVisibleSelection()
+    {
+        QFETCH(bool, byTab);
+        queue({QStringLiteral("a"), QStringLiteral("b")});
+        showActive();
+        if (byTab) {
+            control<QWidget>("cmdOpen")->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), listDl());
+        } else {
+            listDl()->setCurrentRow(0);
+            listDl()->selectionModel()->clearSelection();
+        }
+        if (byTab) {
+            QCOMPARE(listDl()->currentRow(), -1);
+            QCOMPARE(txtPath()->text(), dl() + QStringLiteral("b"));
+            QCOMPARE(m_form->editedEntry(), 1);
+        }
+        pressDelete();
+        QCOMPARE(rows(listDl()), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+        // The arrow keys still reach the first row and show it.
+        if (byTab) {
+            QTest::keyClick(listDl(), Qt::Key_Down);
+            QCOMPARE(listDl()->selectedItems().value(0), listDl()->item(0));
+            QCOMPARE(txtPath()->text(), dl() + QStringLiteral("a"));
+        }
+    }
+
     void deleteNeedsSelectionAndEntries()
     {
         pressDelete(); // the placeholder alone
@@ -288,6 +334,88 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
         queue({QStringLiteral("b.zip")});
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("b.zip")});
+    }
+
+    // The program's own "http://" is selected in the focused box: a first paste replaces it.
+    void firstPasteReplacesScheme_data()
+    {
+        QTest::addColumn<bool>("afterReset");
+        QTest::newRow("at start") << false;
+        QTest::newRow("after reset") << true;
+    }
+    void firstPasteReplacesScheme()
+    {
+        QFETCH(bool, afterReset);
+        showActive();
+        if (afterReset) {
+            queue({QStringLiteral("a.zip")});
+            QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        }
+        QGuiApplication::clipboard()->setText(QStringLiteral("http://host/file.zip"));
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence::Paste);
+        QCOMPARE(m_form->queuedPages(), QStringList{QStringLiteral("http://host/file.zip")});
+        QCOMPARE(rows(listDl()), QStringList{QStringLiteral("file.zip")});
+    }
+
+    // Several lines queue one entry each, in order, as if each had been pasted alone.
+    void severalAddresses_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("paste, LF") << "paste"
+                                   << "http://h/x/1.zip\nhttp://h/y/2.iso";
+        QTest::newRow("paste, CR LF, blanks")
+            << "paste"
+            << "\r\n  http://h/x/1.zip \r\n\r\nhttp://h/y/2.iso\r\n";
+        // The context menu's paste inserts the text into the box.
+        QTest::newRow("inserted") << "insert"
+                                  << "http://h/x/1.zip\nhttp://h/y/2.iso";
+        QTest::newRow("drop of links") << "uri-list"
+                                       << "http://h/x/1.zip\r\nhttp://h/y/2.iso\r\n";
+        QTest::newRow("drop of text") << "text"
+                                      << "http://h/x/1.zip\nhttp://h/y/2.iso";
+    }
+    void severalAddresses()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, text);
+        queue({QStringLiteral("first.zip")});
+        if (how == QLatin1String("paste")) {
+            QGuiApplication::clipboard()->setText(text);
+            QTest::keySequence(txtPage(), QKeySequence::Paste);
+        } else if (how == QLatin1String("insert")) {
+            txtPage()->selectAll();
+            txtPage()->insert(text);
+        } else {
+            QMimeData data;
+            if (how == QLatin1String("uri-list"))
+                data.setData(QStringLiteral("text/uri-list"), text.toUtf8());
+            else
+                data.setText(text);
+            const QPoint at = control<QWidget>("txtPage")->geometry().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &drop);
+            QVERIFY(drop.isAccepted());
+        }
+        QCOMPARE(rows(listDl()), (QStringList{"first.zip", "1.zip", "2.iso"}));
+        QCOMPARE(m_form->queuedPages(), (QStringList{"http://host/files/first.zip",
+                                                     "http://h/x/1.zip", "http://h/y/2.iso"}));
+        QCOMPARE(m_form->queuedPaths(),
+                 (QStringList{dl() + "first.zip", dl() + "1.zip", dl() + "2.iso"}));
+        QCOMPARE(txtPage()->text(), QStringLiteral("http://h/y/2.iso"));
+        QCOMPARE(m_form->editedEntry(), 2);
+    }
+
+    // The boxes have no length limit: Qt's default would cut a long address.
+    void longAddressKeptWhole()
+    {
+        const QString address = QStringLiteral("http://host/") + QString(100000, QLatin1Char('a'));
+        paste(txtPage(), address);
+        QCOMPARE(m_form->queuedPages(), QStringList{address});
+        QCOMPARE(txtPath()->text().size(), dl().size() + 100000);
     }
 
     void resetCascade()
@@ -331,6 +459,39 @@ private Q_SLOTS:
         QCOMPARE(m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(m_messages[0].title, QStringLiteral("Quorrin"));
         QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+    }
+
+    // Qt's own dialog asks nothing for an existing file: the run never replaces one.
+    void saveAsAsksNothingForExistingFile()
+    {
+        QTemporaryDir dir;
+        const QString existing = dir.filePath("x.zip");
+        test::writeFile(existing);
+        bool asked = false;
+        QTimer fileDialog;
+        QTimer question;
+        connect(&fileDialog, &QTimer::timeout, [&] {
+            if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                files->setDirectory(dir.path());
+                files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText("x.zip");
+                QMetaObject::invokeMethod(files, "accept");
+                if (asked)
+                    files->reject();
+            }
+        });
+        connect(&question, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                asked = true;
+                box->reject();
+            }
+        });
+        fileDialog.start(50);
+        question.start(50);
+        QtSaveAsDialog dialog;
+        QString error;
+        QVERIFY(dialog.showSave(nullptr, &error));
+        QVERIFY(!asked);
+        QCOMPARE(dialog.fileName(), existing);
     }
 
     void alwaysOnTopFollowsCheckBox()

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace quorrin {
+
+// Shows `summary` as a notification of Quorrin's through the desktop's notification service
+// (org.freedesktop.Notifications on the session bus). Sends and returns: no answer is awaited.
+// Without a session bus or without a service, nothing happens.
+void notifyDesktop(const QString &summary);
+
+} // namespace quorrin

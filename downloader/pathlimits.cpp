@@ -1,0 +1,68 @@
+#include "pathlimits.h"
+
+#include "pathdirectories.h"
+
+#include <QFile>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorrin {
+namespace {
+
+long limitOf(const QByteArray &directory, int name, long fallback)
+{
+    const long limit = ::pathconf(directory.constData(), name);
+    return limit > 0 ? limit : fallback;
+}
+
+QByteArray lastName(const QString &path)
+{
+    return QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+}
+
+} // namespace
+
+QString pathLimitFailure(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const bool absolute = encoded.startsWith('/');
+    QByteArray ancestor = absolute ? QByteArray("/") : QByteArray(".");
+    // The limit counts the terminating zero byte.
+    const long pathMax = limitOf(ancestor, _PC_PATH_MAX, PATH_MAX);
+    if (encoded.size() >= pathMax)
+        return QStringLiteral("Chemin trop long : %1 octets, le système en permet %2")
+            .arg(encoded.size())
+            .arg(pathMax - 1);
+
+    const QStringList prefixes = directoryPrefixes(path);
+    qsizetype missing = 0; // the first directory still to be made
+    for (qsizetype i = prefixes.size(); i-- > 0;) {
+        const QByteArray prefix = QFile::encodeName(prefixes.at(i));
+        struct stat status;
+        if (::stat(prefix.constData(), &status) == 0) {
+            ancestor = prefix;
+            missing = i + 1;
+            break;
+        }
+    }
+    const long nameMax = limitOf(ancestor, _PC_NAME_MAX, NAME_MAX);
+    for (qsizetype i = missing; i < prefixes.size(); ++i) {
+        const qsizetype size = lastName(prefixes.at(i)).size();
+        if (size > nameMax)
+            return QStringLiteral(
+                       "Nom de dossier trop long : %1 octets, le système de fichiers en permet %2")
+                .arg(size)
+                .arg(nameMax);
+    }
+    const qsizetype size = lastName(path).size();
+    if (size > nameMax)
+        return QStringLiteral(
+                   "Nom de fichier trop long : %1 octets, le système de fichiers en permet %2")
+            .arg(size)
+            .arg(nameMax);
+    return {};
+}
+
+} // namespace quorrin

@@ -1,0 +1,10 @@
+#include "runendnotice.h"
+
+namespace quorrin {
+
+bool announceRunEnd(std::chrono::milliseconds lasted, bool windowActive)
+{
+    return lasted > std::chrono::seconds(10) && !windowActive;
+}
+
+} // namespace quorrin
