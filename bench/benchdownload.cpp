@@ -1,13 +1,16 @@
 // Measures Quorrin's downloads against the curl tool on loopback, served by nginx.
 //   bench_download [--size-mib N] [--batch-files N] [--runs N] [--scratch DIRECTORY]
-//                  [--child-prefix "TOOL ARGUMENTS"]
+//                  [--child-prefix "TOOL ARGUMENTS"] [--cut-mib N]
 // Two measurements: one large file (--size-mib, 1024 by default), and a batch of 4 KiB files
 // (--batch-files, 1000 by default) through Quorrin's window; 0 skips either. The child prefix
 // runs our batch runs under a tool, such as "strace -f -c -w -o /tmp/%w.strace" (%w: window or
 // downloader).
+// With --cut-mib, a third: the large file through a relay that cuts the connection every N MiB,
+// against the same relay uncut.
 // Not a test: it prints figures and fails only when a download fails.
 
 #include "batchmeasure.h"
+#include "cuttingproxy.h"
 #include "filedownload.h"
 #include "measurement.h"
 #include "nginxserver.h"
@@ -18,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +38,7 @@ struct Options {
     BatchOptions batch;
     int runs = 3;
     QString scratch = QDir::tempPath();
+    qint64 cutMiB = 0;
 };
 
 // In the child process: one DownloadFile, as Quorrin makes it.
@@ -111,6 +116,40 @@ bool measureLargeFile(const Setup &setup, qint64 sizeMiB)
     return smallFetch.exitCode == 0;
 }
 
+// The large file through a relay that drops the connection every `cutMiB`, and through the
+// same relay uncut: what the retries and resumes cost in bytes and in time.
+bool measureCutLink(const Setup &setup, qint64 sizeMiB, qint64 cutMiB)
+{
+    const QString name = QStringLiteral("large.bin");
+    const QString served = QDir(setup.served).filePath(name);
+    const QString target = QDir(setup.downloads).filePath(name);
+    std::vector<double> cut, uncut;
+    qint64 cutBytes = 0;
+    for (int run = 0; run < setup.runs; ++run) {
+        for (const qint64 every : {qint64(0), cutMiB << 20}) {
+            CuttingProxy proxy(QUrl(setup.server.url(name)).port(), every);
+            const ProcessCost cost = runMeasured({setup.self, QStringLiteral("--fetch"),
+                                                  proxy.through(setup.server.url(name)), target});
+            if (cost.exitCode != 0 || !sameContent(served, target))
+                return false;
+            QFile::remove(target);
+            (every ? cut : uncut).push_back(cost.seconds);
+            if (every)
+                cutBytes = std::max(cutBytes, proxy.relayed());
+            std::printf("run %d: %s %.3f s, %lld bytes relayed\n", run + 1, every ? "cut" : "uncut",
+                        cost.seconds, proxy.relayed());
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\n%lld MiB through a relay, cut every %lld MiB, median of %d runs:\n", sizeMiB,
+                cutMiB, setup.runs);
+    std::printf("  uncut %.3f s, cut %.3f s: ratio %.3f (goal <= 1.2)\n", median(uncut),
+                median(cut), median(cut) / median(uncut));
+    std::printf("  received at most %.3f times the size (goal <= 1.05)\n",
+                double(cutBytes) / double(sizeMiB << 20));
+    return true;
+}
+
 // Other programs share the machine; the figures mean little without the load they ran under.
 void printLoad(const char *when)
 {
@@ -134,6 +173,8 @@ Options parseOptions(const QStringList &arguments)
             options.runs = std::max(1, arguments[i + 1].toInt());
         else if (arguments[i] == QLatin1String("--scratch"))
             options.scratch = arguments[i + 1];
+        else if (arguments[i] == QLatin1String("--cut-mib"))
+            options.cutMiB = arguments[i + 1].toLongLong();
     }
     return options;
 }
@@ -162,7 +203,9 @@ int main(int argc, char **argv)
                           root.filePath(QStringLiteral("www")),
                           root.filePath(QStringLiteral("downloads")), options.runs};
         if ((options.sizeMiB > 0 && !measureLargeFile(setup, options.sizeMiB)) ||
-            (options.batch.files > 0 && !measureBatch(setup, options.batch))) {
+            (options.batch.files > 0 && !measureBatch(setup, options.batch)) ||
+            (options.cutMiB > 0 && options.sizeMiB > 0 &&
+             !measureCutLink(setup, options.sizeMiB, options.cutMiB))) {
             std::fprintf(stderr, "a download failed or differs from the served file\n");
             return 1;
         }

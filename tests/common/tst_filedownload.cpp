@@ -408,25 +408,34 @@ void TestFileDownload::ftp_data()
     QTest::newRow("whole file") << "file.bin" << DownloadFailure::None;
     QTest::newRow("space and accent in the name") << "été 1.bin" << DownloadFailure::None;
     QTest::newRow("missing file") << "absent.bin" << DownloadFailure::RemoteFileNotFound;
+    QTest::newRow("cut, then resumed") << "file.bin" << DownloadFailure::None;
 }
 
 void TestFileDownload::ftp()
 {
     QFETCH(QString, name);
     QFETCH(DownloadFailure, failure);
+    const bool cut = QByteArray(QTest::currentDataTag()).startsWith("cut");
     QTemporaryDir served;
+    QTemporaryDir logs;
+    const QString restLog = logs.filePath("rest.log");
     for (const QString &file : {QStringLiteral("file.bin"), QStringLiteral("été 1.bin")})
         writeFile(served.filePath(file), m_payload);
     std::unique_ptr<ChildServer> server;
     try {
-        server = startFtpServer(served.path());
+        server = cut ? startFtpServer(served.path(), 300 * 1024, restLog)
+                     : startFtpServer(served.path());
     } catch (const std::exception &error) {
         QFAIL(error.what());
     }
     QTemporaryDir directory;
     const QString url = QStringLiteral("ftp://127.0.0.1:%1/%2").arg(server->port()).arg(name);
-    const DownloadResult result = FileDownloader().download(url, directory.filePath(Target));
+    FileDownloader downloader;
+    downloader.setRetryWait(10ms);
+    const DownloadResult result = downloader.download(url, directory.filePath(Target));
     verifyOutcome(result, failure, directory.path(), false, m_payload);
+    if (cut) // the second try went on from what the first one brought
+        QVERIFY(contentOf(restLog).startsWith("REST "));
 }
 
 void TestFileDownload::rejectsUntrustedCertificate()

@@ -13,14 +13,38 @@ namespace {
 const char FtpScript[] = R"(
 import sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 import logging
 logging.basicConfig(level=logging.CRITICAL)
+# Optional: the first data connection is cut after this many bytes; REST commands are logged.
+cut = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+log = sys.argv[3] if len(sys.argv) > 3 else None
+state = {"sent": 0, "cut": False}
+class CuttingDTP(DTPHandler):
+    def send(self, data):
+        if cut and not state["cut"]:
+            room = cut - state["sent"]
+            if room <= 0:
+                state["cut"] = True
+                self.close()
+                return 0
+            data = data[:room]
+        sent = super().send(data)
+        state["sent"] += sent
+        return sent
+class Handler(FTPHandler):
+    dtp_handler = CuttingDTP
+    use_sendfile = False # every byte goes through CuttingDTP.send
+    def ftp_REST(self, line):
+        if log:
+            with open(log, "a") as file:
+                file.write("REST " + line + "\n")
+        return super().ftp_REST(line)
 authorizer = DummyAuthorizer()
 authorizer.add_anonymous(sys.argv[1])
-FTPHandler.authorizer = authorizer
-server = FTPServer(("127.0.0.1", 0), FTPHandler)
+Handler.authorizer = authorizer
+server = FTPServer(("127.0.0.1", 0), Handler)
 print("PORT", server.address[1], flush=True)
 server.serve_forever()
 )";
@@ -61,11 +85,13 @@ ChildServer::~ChildServer()
     m_process->waitForFinished(5000);
 }
 
-std::unique_ptr<ChildServer> startFtpServer(const QString &root)
+std::unique_ptr<ChildServer> startFtpServer(const QString &root, qint64 cutAfter,
+                                            const QString &restLog)
 {
-    return std::make_unique<ChildServer>(
-        systemPython(), QStringList{QStringLiteral("-c"), QString::fromLatin1(FtpScript), root},
-        QStringLiteral("PORT"));
+    QStringList arguments{QStringLiteral("-c"), QString::fromLatin1(FtpScript), root};
+    if (cutAfter > 0)
+        arguments << QString::number(cutAfter) << restLog;
+    return std::make_unique<ChildServer>(systemPython(), arguments, QStringLiteral("PORT"));
 }
 
 std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch)

@@ -25,8 +25,11 @@ private:
     int m_port = 0;
 };
 
-// An anonymous, read-only FTP server (Python's pyftpdlib) that serves `root`.
-std::unique_ptr<ChildServer> startFtpServer(const QString &root);
+// An anonymous, read-only FTP server (Python's pyftpdlib) that serves `root`. With `cutAfter`,
+// its first data connection closes after that many bytes, and each REST command it gets is
+// appended to the file `restLog`.
+std::unique_ptr<ChildServer> startFtpServer(const QString &root, qint64 cutAfter = 0,
+                                            const QString &restLog = {});
 
 // An HTTPS server (openssl s_server) with a certificate it signed itself, made in `scratch`.
 std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch);
