@@ -461,6 +461,10 @@ void Engine::begin(const std::shared_ptr<Job> &job)
     curl_easy_setopt(easy, CURLOPT_PRIVATE, job.get());
     curl_easy_setopt(easy, CURLOPT_SHARE, m_share.get());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // An FTP connection left for reuse is closed later in the middle of another transfer,
+    // and its farewell gets mixed into that one's answer.
+    if (job->url.startsWith("ftp"))
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
@@ -625,8 +629,11 @@ DownloadResult Engine::outcome(CURLcode code, Job &job) const
     if (job.file && job.file->failure() != DownloadFailure::None)
         return failed(job.file->failure());
     CURL *easy = job.easy.get();
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    // The status as the answer's own headers gave it: libcurl's may be another connection's,
+    // when it closes an old FTP connection during this transfer.
+    long status = job.head.status;
+    if (status == 0)
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (code == CURLE_OPERATION_TIMEDOUT && job.options.deadline > 0ms &&
         Clock::now() - job.started >= job.options.deadline)
         return failed(DownloadFailure::TookTooLong);

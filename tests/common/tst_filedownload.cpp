@@ -461,9 +461,11 @@ void TestFileDownload::reusesConnection()
     }
     QTemporaryDir directory;
     FileDownloader downloader;
-    for (const QString &name : {QStringLiteral("one.bin"), QStringLiteral("two.bin")})
-        QVERIFY(
-            downloader.download(m_http->url(QStringLiteral("/file")), directory.filePath(name)).ok);
+    for (const QString &name : {QStringLiteral("one.bin"), QStringLiteral("two.bin")}) {
+        const DownloadResult result =
+            downloader.download(m_http->url(QStringLiteral("/file")), directory.filePath(name));
+        QVERIFY2(result.ok, qPrintable(result.cause));
+    }
     const std::lock_guard lock(m_mutex);
     QCOMPARE(m_clientPorts.size(), std::size_t(1));
     QCOMPARE(m_userAgent, std::string("Quorrin/" QUORRIN_VERSION));
