@@ -32,7 +32,8 @@ std::optional<ResumeRecord> ResumeRecord::read(int fd)
     const std::optional<QByteArray> url = attribute(fd, UrlName);
     if (!url || url->isEmpty())
         return std::nullopt;
-    ResumeRecord record{*url};
+    ResumeRecord record;
+    record.url = *url;
     record.validator = attribute(fd, ValidatorName).value_or(QByteArray());
     bool ok = false;
     record.total = attribute(fd, TotalName).value_or("-1").toLongLong(&ok);

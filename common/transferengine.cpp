@@ -1,8 +1,8 @@
 #include "transferengine.h"
 
+#include "curlfailure.h"
 #include "curlglobal.h"
-#include "partfile.h"
-#include "resumepolicy.h"
+#include "transferjob.h"
 #include "urlencoding.h"
 #include "version.h"
 
@@ -21,67 +21,15 @@ namespace quorrin::engine {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // Large reads keep the per-call overhead small on fast links; see bench/ for the figures.
 constexpr long ReceiveBufferSize = 512 * 1024;
 constexpr auto ConnectTimeout = 30s;
-constexpr auto ProgressInterval = 100ms;
 // While transfers run, the engine looks at each of them this often, so that a stall is seen
 // on time even when the line is quiet.
 constexpr int ServiceIntervalMs = 50;
 constexpr long MaxRedirects = 10;
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
-
-DownloadFailure failureOfCurl(CURLcode code, long redirects)
-{
-    switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT:
-        return redirects > 0 ? DownloadFailure::RedirectRefused
-                             : DownloadFailure::UnsupportedAddress;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return DownloadFailure::HostNotFound;
-    case CURLE_COULDNT_CONNECT:
-        return DownloadFailure::ConnectionRefused;
-    case CURLE_OPERATION_TIMEDOUT:
-        return DownloadFailure::TimedOut;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return DownloadFailure::Interrupted;
-    case CURLE_HTTP_RETURNED_ERROR:
-        return DownloadFailure::HttpError;
-    case CURLE_REMOTE_FILE_NOT_FOUND:
-        return DownloadFailure::RemoteFileNotFound;
-    case CURLE_LOGIN_DENIED:
-    case CURLE_REMOTE_ACCESS_DENIED:
-        return DownloadFailure::AccessDenied;
-    case CURLE_TOO_MANY_REDIRECTS:
-        return DownloadFailure::TooManyRedirects;
-    case CURLE_PEER_FAILED_VERIFICATION:
-        return DownloadFailure::CertificateRejected;
-    case CURLE_SSL_CONNECT_ERROR:
-        return DownloadFailure::SecureConnectionFailed;
-    case CURLE_WRITE_ERROR:
-        return DownloadFailure::WriteFailed;
-    case CURLE_FILESIZE_EXCEEDED:
-        return DownloadFailure::TooLarge;
-    case CURLE_ABORTED_BY_CALLBACK:
-        return DownloadFailure::Cancelled;
-    default:
-        return DownloadFailure::Other;
-    }
-}
-
-DownloadResult failed(DownloadFailure failure, long detail = 0)
-{
-    return {false, failureCause(failure, detail), failure};
-}
 
 // What a completed download records of where it came from: the address without its user
 // name and password.
@@ -92,179 +40,7 @@ QByteArray originOf(const QByteArray &url)
 
 } // namespace
 
-struct Job {
-    // Set before the job reaches the engine; read-only afterwards.
-    QByteArray url;
-    QString path; // the target, for a file
-    TransferOptions options;
-
-    // Guards everything below: the engine's callbacks and cancel() take turns.
-    std::mutex mutex;
-    Observer *observer = nullptr; // null once cancelled or finished
-    std::unique_ptr<PartFile> file;
-    QByteArray body;
-    DownloadFailure abandoned = DownloadFailure::None;
-
-    // What the tries so far know of the file, and how the one under way fits it.
-    ResponseHead head;    // the answer under way
-    QByteArray validator; // sent as If-Range: the server's word that the file is unchanged
-    qint64 total = -1;    // the file's size, once an answer told it
-    bool askedRange = false;
-    bool fitted = false;  // the answer under way was checked against the bytes held
-    bool refetch = false; // the answer was of no use: the next try asks for the whole file
-    qint64 skip = 0;      // bytes at the start of the answer that are already held
-    qint64 best = 0;      // the most bytes held so far: more is progress
-    int tries = 0;
-    int fruitlessTries = 0;
-    bool reachedServer = false;
-
-    // The engine thread's own.
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy{nullptr, curl_easy_cleanup};
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers{nullptr,
-                                                                        curl_slist_free_all};
-    Clock::time_point lastActivity;
-    Clock::time_point lastReport;
-    Clock::time_point retryAt;
-    Clock::time_point started;
-    curl_off_t lastReceived = -1;
-
-    qint64 received() const { return file ? file->size() : body.size(); }
-    bool isHttp() const
-    {
-        // Before its first answer, a transfer speaks the scheme of its address.
-        const char *scheme = nullptr;
-        curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
-        return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
-    }
-    // Drops the bytes held, for a try that starts the file over.
-    void startOver()
-    {
-        if (file)
-            file->restart();
-        body.clear();
-        total = -1;
-        validator.clear();
-    }
-    // Tells the end once everything is in place: an uncommitted part file is gone by then.
-    void finish(const DownloadResult &result)
-    {
-        file.reset();
-        if (Observer *told = std::exchange(observer, nullptr))
-            told->finished(result, std::move(body), contentType());
-    }
-    QByteArray contentType() const
-    {
-        const char *type = nullptr;
-        if (easy)
-            curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_TYPE, &type);
-        return QByteArray(type);
-    }
-};
-
 namespace {
-
-size_t receiveHeader(char *data, size_t, size_t count, void *userData)
-{
-    static_cast<Job *>(userData)->head.addLine(QByteArrayView(data, qsizetype(count)));
-    return count;
-}
-
-// Checks, before the first byte of an answer is written, that it continues the bytes held or
-// replaces them; false when it is of no use.
-bool fit(Job &job)
-{
-    job.fitted = true;
-    job.reachedServer = true;
-    const bool http = job.isHttp();
-    if (!http) {
-        // FTP tells the size of what it sends from the offset asked for.
-        curl_off_t length = -1;
-        curl_easy_getinfo(job.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (job.askedRange && (length < 0 || job.received() + length != job.total)) {
-            job.refetch = true;
-            return false;
-        }
-        if (!job.askedRange)
-            job.total = length >= 0 ? qint64(length) : -1;
-        return true;
-    }
-    const ResponseFit fitting = fitResponse(job.head, job.askedRange, job.received(), job.total);
-    switch (fitting.action) {
-    case ResponseFit::Fail:
-        job.abandoned = DownloadFailure::UnexpectedAnswer;
-        return false;
-    case ResponseFit::Refetch:
-        job.refetch = true;
-        return false;
-    case ResponseFit::StartOver:
-        job.startOver();
-        break;
-    case ResponseFit::Continue:
-        break;
-    }
-    job.skip = fitting.skip;
-    job.total = fitting.total;
-    if (job.head.status != 206) {
-        job.validator = resumeValidator(job.head);
-        if (job.file)
-            job.file->recordVersion(job.validator, job.total);
-    }
-    return true;
-}
-
-size_t receive(char *data, size_t, size_t count, void *userData)
-{
-    auto *job = static_cast<Job *>(userData);
-    const std::lock_guard lock(job->mutex);
-    if (!job->observer)
-        return 0; // cancelled: 0 makes libcurl stop the transfer
-    if (!job->fitted && !fit(*job))
-        return 0;
-    const size_t skipped = size_t(std::min<qint64>(job->skip, qint64(count)));
-    job->skip -= qint64(skipped);
-    data += skipped;
-    count -= skipped;
-    if (count == 0)
-        return skipped;
-    const qint64 maxSize = job->options.maxSize;
-    if (maxSize > 0 && job->received() + qint64(count) > maxSize) {
-        job->abandoned = DownloadFailure::TooLarge;
-        return 0;
-    }
-    if (!job->file) {
-        job->body.append(data, qsizetype(count));
-        return skipped + count;
-    }
-    return job->file->write(data, count) ? skipped + count : 0;
-}
-
-// libcurl calls this for every running transfer each time the engine serves it, also while
-// the line is quiet: it carries the progress reports and the stall limit.
-int progressed(void *userData, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t)
-{
-    auto *job = static_cast<Job *>(userData);
-    const Clock::time_point now = Clock::now();
-    if (received != job->lastReceived) {
-        job->lastReceived = received;
-        job->lastActivity = now;
-    } else if (now - job->lastActivity >= job->options.stallTimeout) {
-        const std::lock_guard lock(job->mutex);
-        job->abandoned = DownloadFailure::Stalled;
-        return 1;
-    }
-    if (now - job->lastReport < ProgressInterval)
-        return 0;
-    job->lastReport = now;
-    const std::lock_guard lock(job->mutex);
-    if (!job->observer)
-        return 1;
-    const qint64 whole = job->total > 0 ? job->total : total > 0 ? qint64(total) : 0;
-    if (!job->observer->progressed(job->received(), whole)) {
-        job->abandoned = DownloadFailure::Cancelled;
-        return 1;
-    }
-    return 0;
-}
 
 std::mutex &shareMutex(curl_lock_data data)
 {
@@ -583,7 +359,7 @@ DownloadResult Engine::commit(Job &job) const
         path = job.options.freePath(path);
         file.retarget(path);
     }
-    DownloadResult result{true, QString(), DownloadFailure::None};
+    DownloadResult result{true, {}, DownloadFailure::None, {}};
     result.path = path;
     return result;
 }
@@ -653,7 +429,7 @@ DownloadResult Engine::outcome(CURLcode code, Job &job) const
     // A decoded body is longer than the announced, encoded one.
     if (!job.options.acceptEncoding && job.total >= 0 && job.received() != job.total)
         return failed(DownloadFailure::Interrupted);
-    return {true, QString(), DownloadFailure::None};
+    return {true, {}, DownloadFailure::None, {}};
 }
 
 Engine &engine()
