@@ -9,12 +9,6 @@ namespace quorrin::test {
 HttpServer::HttpServer(const std::function<void(httplib::Server &)> &routes, int port)
     : m_server(std::make_unique<httplib::Server>())
 {
-    // Without SO_REUSEPORT: a second server on a fixed port must fail to bind, not share the
-    // port with the first and take some of its connections.
-    m_server->set_socket_options([](int socket) {
-        const int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
     routes(*m_server);
     m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
                        : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
