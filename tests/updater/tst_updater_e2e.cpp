@@ -10,8 +10,10 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
 #include <httplib.h>
 #include <mutex>
+#include <thread>
 
 #ifndef LOOPBACK_UPDATER
 #error "LOOPBACK_UPDATER names the updater built for this test"
@@ -46,6 +48,7 @@ class TestUpdaterEndToEnd : public QObject {
     std::unique_ptr<quorrin::test::HttpServer> m_server;
     std::atomic<int> m_pageRevision{4};
     std::atomic<int> m_installerRequests{0};
+    std::atomic<bool> m_slowInstaller{false};
     std::mutex m_signatureLock;
     std::string m_signature; // the installer's .minisig as the site serves it; 404 when empty
     QByteArray m_goodSignature;
@@ -140,7 +143,18 @@ private Q_SLOTS:
                 server.Get("/site/setup_quorrin4.exe", [this](const httplib::Request &,
                                                               httplib::Response &response) {
                     ++m_installerRequests;
-                    response.set_content(Installer.toStdString(), "application/octet-stream");
+                    if (!m_slowInstaller) {
+                        response.set_content(Installer.toStdString(), "application/octet-stream");
+                        return;
+                    }
+                    // A kibibyte every 50 ms of a mebibyte: a download that lasts.
+                    response.set_content_provider(1 << 20, "application/octet-stream",
+                                                  [](size_t, size_t, httplib::DataSink &sink) {
+                                                      std::this_thread::sleep_for(
+                                                          std::chrono::milliseconds(50));
+                                                      const std::string chunk(1024, 'i');
+                                                      return sink.write(chunk.data(), chunk.size());
+                                                  });
                 });
             },
             LOOPBACK_UPDATER_PORT);
@@ -261,6 +275,25 @@ private Q_SLOTS:
         QVERIFY(updater.waitForFinished(15000));
         QCOMPARE(updater.exitCode(), 0);
         QVERIFY(!QFile::exists(m_dir.filePath("setup_quorrin4.exe")));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"quorrin", "updater"}));
+    }
+
+    // Asked to end in the middle of the installer's download, the updater ends at once and
+    // leaves nothing half-downloaded beside it.
+    void terminatedDuringDownloadLeavesNothing()
+    {
+        m_slowInstaller = true;
+        m_installerRequests = 0;
+        QProcess updater;
+        startUpdater(updater, {"setup_quorrin\t3\tQuorrin\tquorrin"});
+        QTRY_VERIFY_WITH_TIMEOUT(m_installerRequests.load() == 1, 15000);
+        QTest::qWait(500);
+        updater.terminate();
+        const bool ended = updater.waitForFinished(5000);
+        m_slowInstaller = false;
+        QVERIFY(ended);
+        QCOMPARE(updater.exitStatus(), QProcess::NormalExit);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"quorrin", "updater"}));
     }
