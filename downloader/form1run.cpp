@@ -65,8 +65,8 @@ bool Form1::startEntry()
     labMess->setText(StartedRow + entry);
     addReportRow(StartedRow + entry);
     ListDl->setCurrentRow(row);
-    txtPage->setText(arrPage.value(row));
-    txtPath->setText(arrPath.value(row));
+    txtPage->setText(m_queue.page(row));
+    txtPath->setText(m_queue.path(row));
     // A name the file system cannot hold is refused before anything is made or sent.
     if (const QString failure = pathLimitFailure(txtPath->text()); !failure.isEmpty()) {
         reportError(entry, failure);
@@ -83,7 +83,7 @@ bool Form1::startEntry()
     // A name taken during the transfer is not replaced: the next free one is used instead.
     TransferOptions options;
     options.keepPartial = true;
-    options.freePath = [stored = arrPath.value(row)](const QString &) {
+    options.freePath = [stored = m_queue.path(row)](const QString &) {
         return findFreeName(stored).path;
     };
     m_transfer = startDownload(txtPage->text(), txtPath->text(), options, this);
@@ -112,7 +112,7 @@ void Form1::endRun()
     if (announceRunEnd(std::chrono::milliseconds(m_run.clock.elapsed()), isActiveWindow()))
         notifyDesktop(RunFinished);
     // The boxes show the last entry: that is the one an edit now goes to.
-    curIndex = m_run.last;
+    m_queue.setEditedEntry(m_run.last);
     isReady = true;
 }
 
