@@ -89,7 +89,6 @@ private:
     void finishRun();
     bool isRunning() const;
     void runTick();
-    void chooseFreeName(const QString &entry);
     void showProgress(qint64 received, qint64 total);
     void addReportRow(const QString &text, const QString &cause = {});
     void showReportEnd();
