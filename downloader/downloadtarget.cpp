@@ -11,8 +11,8 @@ DownloadTarget prepareTarget(const QString &storedPath)
 {
     DownloadTarget target{storedPath, {}, true};
     const auto refuseOverLimits = [&target] {
-        if (const QString failure = pathLimitFailure(target.path); !failure.isEmpty()) {
-            target.causes << failure;
+        if (const Result<> limits = checkPathLimits(target.path); !limits) {
+            target.causes << limits.cause();
             target.usable = false;
         }
     };
@@ -20,8 +20,8 @@ DownloadTarget prepareTarget(const QString &storedPath)
     refuseOverLimits();
     if (!target.usable)
         return target;
-    if (const QString failure = CreatePathDirectories(target.path); !failure.isEmpty())
-        target.causes << failure;
+    if (const Result<> made = CreatePathDirectories(target.path); !made)
+        target.causes << made.cause();
     // Nothing that stands at the path is replaced: a numbered name is chosen instead.
     const Existence existence = testExistence(target.path);
     if (existence.state == Existence::Failed)
