@@ -311,8 +311,8 @@ void Form1::ResetParameters()
     txtPage->setText(QStringLiteral("http://"));
     // Selected, as when the box is reached with Tab: a paste or typing replaces it.
     txtPage->selectAll();
-    ListDl->clear();
-    ListDl->addItem(QueuePlaceholder);
+    m_queue.ResetParameters();
+    showQueue();
     listErr->clear();
     listErr->hide();
     isReady = true;
@@ -320,16 +320,14 @@ void Form1::ResetParameters()
 
 void Form1::StoreEntry(int index)
 {
-    arrPage.resize(index + 1);
-    arrPath.resize(index + 1);
-    arrPage[index] = txtPage->text();
-    arrPath[index] = txtPath->text();
+    m_queue.StoreEntry(index, txtPage->text(), txtPath->text());
 }
 
-bool Form1::queueIsEmpty() const
+// The queue list shows the queue's rows.
+void Form1::showQueue()
 {
-    const QListWidgetItem *first = ListDl->item(0);
-    return first && first->text() == QueuePlaceholder;
+    ListDl->clear();
+    ListDl->addItems(m_queue.rows());
 }
 
 // The text boxes' change handlers stand aside while the window fills them itself.
@@ -355,14 +353,14 @@ void Form1::txtPageChange()
     if (!name)
         return;
     const std::optional<QString> path = pathInSameDirectory(txtPath->text(), *name);
-    if (!path || (!queueIsEmpty() && ListDl->count() >= MaxQueueEntries))
+    if (!path || m_queue.isFull())
         return;
     setTextQuietly(txtPath, *path);
-    if (queueIsEmpty())
+    const bool wasEmpty = m_queue.isEmpty();
+    m_queue.append(*name, txtPage->text(), txtPath->text());
+    if (wasEmpty)
         ListDl->clear();
     ListDl->addItem(*name);
-    curIndex = ListDl->count() - 1;
-    StoreEntry(curIndex);
 }
 
 // Each address goes through the box's Change as if pasted alone.
@@ -383,8 +381,8 @@ void Form1::pasteIntoPage(const QString &text)
 
 void Form1::txtPathChange()
 {
-    if (isReady && curIndex >= 0 && curIndex < arrPath.size())
-        arrPath[curIndex] = txtPath->text();
+    if (isReady)
+        m_queue.setEditedPath(txtPath->text());
 }
 
 void Form1::listDlClick()
@@ -395,11 +393,11 @@ void Form1::listDlClick()
     if (row < 0)
         return;
     isReady = false;
-    txtPage->setText(arrPage.value(row));
-    txtPath->setText(arrPath.value(row));
+    txtPage->setText(m_queue.page(row));
+    txtPath->setText(m_queue.path(row));
     isReady = true;
     // What the boxes show is what the user edits.
-    curIndex = row;
+    m_queue.setEditedEntry(row);
 }
 
 void Form1::listDlDelete()
@@ -408,21 +406,15 @@ void Form1::listDlDelete()
     if (!isReady || queueIsEmpty() || selected.isEmpty())
         return;
     const int row = ListDl->row(selected.first());
-    const int count = ListDl->count();
-    std::move(arrPage.begin() + row + 1, arrPage.begin() + count, arrPage.begin() + row);
-    std::move(arrPath.begin() + row + 1, arrPath.begin() + count, arrPath.begin() + row);
+    m_queue.removeAt(row);
     {
         // The removal leaves no selection; selecting the next row below is what shows it.
         const QSignalBlocker blocker(ListDl);
         delete ListDl->takeItem(row);
         ListDl->setCurrentRow(-1);
     }
-    if (ListDl->count() > 0) {
-        arrPage.resize(ListDl->count());
-        arrPath.resize(ListDl->count());
-    } else {
+    if (ListDl->count() == 0)
         ListDl->addItem(QueuePlaceholder);
-    }
     ListDl->setCurrentRow(std::min(row, ListDl->count() - 1));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "downloadqueue.h"
 #include "filedownload.h"
 #include "saveasdialog.h"
 
@@ -44,9 +45,9 @@ public:
 
     // The queue as the window holds it: entry i is row i of the queue list while the list
     // does not show the placeholder.
-    const QStringList &queuedPages() const { return arrPage; }
-    const QStringList &queuedPaths() const { return arrPath; }
-    int editedEntry() const { return curIndex; }
+    const QStringList &queuedPages() const { return m_queue.pages(); }
+    const QStringList &queuedPaths() const { return m_queue.paths(); }
+    int editedEntry() const { return m_queue.editedEntry(); }
     bool ready() const { return isReady; }
 
 protected:
@@ -65,7 +66,8 @@ private:
     void Form_Load();
     void CheckForUpdate();
 
-    bool queueIsEmpty() const;
+    bool queueIsEmpty() const { return m_queue.isEmpty(); }
+    void showQueue();
     void setTextQuietly(QLineEdit *box, const QString &text);
 
     void txtPageChange();
@@ -87,7 +89,6 @@ private:
     void finishRun();
     bool isRunning() const;
     void runTick();
-    void chooseFreeName(const QString &entry);
     void showProgress(qint64 received, qint64 total);
     void addReportRow(const QString &text, const QString &cause = {});
     void showReportEnd();
@@ -108,9 +109,7 @@ private:
     std::unique_ptr<SaveAsDialog> CommonDialog1;
     std::function<QDate()> m_today;
 
-    QStringList arrPage;
-    QStringList arrPath;
-    int curIndex = 0;
+    DownloadQueue m_queue;
     bool isReady = false;
     QPixmap m_background;
     QProgressBar *m_progress;

@@ -1,11 +1,8 @@
 // The batch run: every queued entry in turn, each with its report rows. A chain of steps: each
 // entry's transfer runs in the background, and its end starts the next entry.
 #include "desktopnotification.h"
+#include "downloadtarget.h"
 #include "form1.h"
-#include "freename.h"
-#include "pathdirectories.h"
-#include "pathexistence.h"
-#include "pathlimits.h"
 #include "runendnotice.h"
 #include "transfer.h"
 
@@ -65,26 +62,20 @@ bool Form1::startEntry()
     labMess->setText(StartedRow + entry);
     addReportRow(StartedRow + entry);
     ListDl->setCurrentRow(row);
-    txtPage->setText(arrPage.value(row));
-    txtPath->setText(arrPath.value(row));
-    // A name the file system cannot hold is refused before anything is made or sent.
-    if (const QString failure = pathLimitFailure(txtPath->text()); !failure.isEmpty()) {
-        reportError(entry, failure);
+    txtPage->setText(m_queue.page(row));
+    txtPath->setText(m_queue.path(row));
+    const DownloadTarget target = prepareTarget(txtPath->text());
+    for (const QString &cause : target.causes)
+        reportError(entry, cause);
+    txtPath->setText(target.path);
+    if (!target.usable)
         return false;
-    }
-    if (const QString failure = CreatePathDirectories(txtPath->text()); !failure.isEmpty())
-        reportError(entry, failure);
-    chooseFreeName(entry);
-    if (const QString failure = pathLimitFailure(txtPath->text()); !failure.isEmpty()) {
-        reportError(entry, failure);
-        return false;
-    }
     m_progress->setRange(0, 0);
     // A name taken during the transfer is not replaced: the next free one is used instead.
     TransferOptions options;
     options.keepPartial = true;
-    options.freePath = [stored = arrPath.value(row)](const QString &) {
-        return findFreeName(stored).path;
+    options.freePath = [stored = m_queue.path(row)](const QString &) {
+        return nextFreePath(stored);
     };
     m_transfer = startDownload(txtPage->text(), txtPath->text(), options, this);
     connect(m_transfer, &Transfer::progress, this, &Form1::showProgress);
@@ -112,7 +103,7 @@ void Form1::endRun()
     if (announceRunEnd(std::chrono::milliseconds(m_run.clock.elapsed()), isActiveWindow()))
         notifyDesktop(RunFinished);
     // The boxes show the last entry: that is the one an edit now goes to.
-    curIndex = m_run.last;
+    m_queue.setEditedEntry(m_run.last);
     isReady = true;
 }
 
@@ -162,20 +153,6 @@ void Form1::runTick()
 bool Form1::isRunning() const
 {
     return m_transfer != nullptr;
-}
-
-// Nothing that stands at the path is replaced: a numbered name is chosen instead.
-void Form1::chooseFreeName(const QString &entry)
-{
-    const Existence existence = testExistence(txtPath->text());
-    if (existence.state == Existence::Failed)
-        reportError(entry, existence.cause);
-    if (existence.state == Existence::Absent)
-        return;
-    const FreeName freeName = findFreeName(txtPath->text());
-    if (!freeName.failure.isEmpty())
-        reportError(entry, freeName.failure);
-    txtPath->setText(freeName.path);
 }
 
 void Form1::showProgress(qint64 received, qint64 total)

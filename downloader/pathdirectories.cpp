@@ -15,15 +15,15 @@ QStringList directoryPrefixes(const QString &path)
     return prefixes;
 }
 
-QString CreatePathDirectories(const QString &path)
+Result<> CreatePathDirectories(const QString &path)
 {
     for (const QString &prefix : directoryPrefixes(path)) {
         const Existence existence = testExistence(prefix);
         if (existence.state == Existence::Failed)
-            return existence.cause;
+            return Failure{existence.cause};
         if (existence.state == Existence::Absent) {
-            if (QString failure = makeDirectory(prefix); !failure.isEmpty())
-                return failure;
+            if (Result<> made = makeDirectory(prefix); !made)
+                return made;
         }
     }
     return {};

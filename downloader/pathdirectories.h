@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +13,7 @@ namespace quorrin {
 QStringList directoryPrefixes(const QString &path);
 
 // Makes every missing directory on the way to the last "/" of `path`, parents first, and stops
-// at the first failure. Returns its cause, or an empty string.
-QString CreatePathDirectories(const QString &path);
+// at the first failure, which carries its cause.
+Result<> CreatePathDirectories(const QString &path);
 
 } // namespace quorrin

@@ -46,11 +46,12 @@ Existence testExistence(const QString &path)
             QStringLiteral("Impossible de vérifier « %1 » : %2").arg(path, causeOf(errno))};
 }
 
-QString makeDirectory(const QString &path)
+Result<> makeDirectory(const QString &path)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
         return {};
-    return QStringLiteral("Impossible de créer le dossier « %1 » : %2").arg(path, causeOf(errno));
+    return Failure{
+        QStringLiteral("Impossible de créer le dossier « %1 » : %2").arg(path, causeOf(errno))};
 }
 
 } // namespace quorrin

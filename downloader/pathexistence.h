@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 namespace quorrin {
@@ -13,8 +15,7 @@ struct Existence {
 
 Existence testExistence(const QString &path);
 
-// Makes the directory `path`, whose parent exists. Returns the cause of a failure, or an
-// empty string.
-QString makeDirectory(const QString &path);
+// Makes the directory `path`, whose parent exists.
+Result<> makeDirectory(const QString &path);
 
 } // namespace quorrin

@@ -24,7 +24,7 @@ QByteArray lastName(const QString &path)
 
 } // namespace
 
-QString pathLimitFailure(const QString &path)
+Result<> checkPathLimits(const QString &path)
 {
     const QByteArray encoded = QFile::encodeName(path);
     const bool absolute = encoded.startsWith('/');
@@ -32,9 +32,9 @@ QString pathLimitFailure(const QString &path)
     // The limit counts the terminating zero byte.
     const long pathMax = limitOf(ancestor, _PC_PATH_MAX, PATH_MAX);
     if (encoded.size() >= pathMax)
-        return QStringLiteral("Chemin trop long : %1 octets, le système en permet %2")
-            .arg(encoded.size())
-            .arg(pathMax - 1);
+        return Failure{QStringLiteral("Chemin trop long : %1 octets, le système en permet %2")
+                           .arg(encoded.size())
+                           .arg(pathMax - 1)};
 
     const QStringList prefixes = directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
@@ -51,17 +51,19 @@ QString pathLimitFailure(const QString &path)
     for (qsizetype i = missing; i < prefixes.size(); ++i) {
         const qsizetype size = lastName(prefixes.at(i)).size();
         if (size > nameMax)
-            return QStringLiteral(
-                       "Nom de dossier trop long : %1 octets, le système de fichiers en permet %2")
-                .arg(size)
-                .arg(nameMax);
+            return Failure{
+                QStringLiteral(
+                    "Nom de dossier trop long : %1 octets, le système de fichiers en permet %2")
+                    .arg(size)
+                    .arg(nameMax)};
     }
     const qsizetype size = lastName(path).size();
     if (size > nameMax)
-        return QStringLiteral(
-                   "Nom de fichier trop long : %1 octets, le système de fichiers en permet %2")
-            .arg(size)
-            .arg(nameMax);
+        return Failure{
+            QStringLiteral(
+                "Nom de fichier trop long : %1 octets, le système de fichiers en permet %2")
+                .arg(size)
+                .arg(nameMax)};
     return {};
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 namespace quorrin {
@@ -7,7 +9,7 @@ namespace quorrin {
 // Why `path` cannot be written on this system, told before anything is made or sent: its file
 // name, or the name of a directory still to be made on the way, is longer than the file system
 // of the nearest existing directory allows (NAME_MAX, in bytes), or the whole path is longer
-// than the system allows (PATH_MAX). A French cause for the report, or an empty string.
-QString pathLimitFailure(const QString &path);
+// than the system allows (PATH_MAX). A failure carries its French cause for the report.
+Result<> checkPathLimits(const QString &path);
 
 } // namespace quorrin

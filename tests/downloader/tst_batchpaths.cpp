@@ -90,17 +90,19 @@ private Q_SLOTS:
 
     void createsParentsInOrder()
     {
-        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).isEmpty());
+        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).ok());
         QVERIFY(QFileInfo(at("new/sub")).isDir());
         QVERIFY(!QFileInfo::exists(at("new/sub/f.zip")));
-        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).isEmpty()); // all there already
+        QVERIFY(CreatePathDirectories(at("new/sub/f.zip")).ok()); // all there already
     }
 
     // A plain file where a directory should be: the first failure stops the walk.
     void stopsAtFirstFailure()
     {
         test::writeFile(at("blocker"));
-        const QString cause = CreatePathDirectories(at("blocker/sub/deeper/f.zip"));
+        const Result<> made = CreatePathDirectories(at("blocker/sub/deeper/f.zip"));
+        QVERIFY(!made);
+        const QString cause = made.cause();
         QVERIFY(cause.contains(at("blocker/sub")));
         QVERIFY(!cause.contains(QLatin1String("deeper")));
     }
@@ -146,8 +148,9 @@ private Q_SLOTS:
         QFETCH(QString, cause);
         if (::pathconf(QFile::encodeName(m_dir.path()).constData(), _PC_NAME_MAX) != 255)
             QSKIP("the temporary directory's file system does not allow 255-byte names");
-        const QString failure = pathLimitFailure(at(relative));
-        QVERIFY2(cause.isEmpty() ? failure.isEmpty() : failure.startsWith(cause),
+        const Result<> limits = checkPathLimits(at(relative));
+        const QString failure = limits.cause();
+        QVERIFY2(cause.isEmpty() ? limits.ok() : !limits && failure.startsWith(cause),
                  qPrintable(failure));
         QVERIFY(!QFileInfo::exists(at("fresh")));
         if (cause.isEmpty()) // the answer holds: such a file can be made

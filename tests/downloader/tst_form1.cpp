@@ -325,17 +325,6 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()).size(), 2);
     }
 
-    // An entry named like the placeholder in the first row makes the queue count as empty.
-    void entryNamedLikePlaceholder()
-    {
-        queue({QueuePlaceholder});
-        listDl()->setCurrentRow(0);
-        pressDelete();
-        QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
-        queue({QStringLiteral("b.zip")});
-        QCOMPARE(rows(listDl()), QStringList{QStringLiteral("b.zip")});
-    }
-
     // The program's own "http://" is selected in the focused box: a first paste replaces it.
     void firstPasteReplacesScheme_data()
     {
