@@ -57,7 +57,7 @@ configure_file(${packaging_source}/quorrin.metainfo.xml.in ${metainfo} @ONLY)
 install(FILES ${metainfo} DESTINATION share/metainfo COMPONENT system)
 
 # The theme's 32x32 bitmap is rendered from the same picture as the scalable icon.
-set(icon_svg ${PROJECT_SOURCE_DIR}/downloader/artwork/icon.svg)
+set(icon_svg ${PROJECT_SOURCE_DIR}/downloader/window/artwork/icon.svg)
 set(icon_png ${packaging_binary}/quorrin.png)
 add_executable(rendericon ${packaging_source}/rendericon.cpp)
 target_link_libraries(rendericon PRIVATE Qt6::Gui Qt6::Svg)
