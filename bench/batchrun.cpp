@@ -78,7 +78,7 @@ std::optional<double> runThroughWindow(const QStringList &addresses)
 {
     // The window's start may hand the updater to the desktop; nothing is to be started here.
     setShellLauncher([](const QString &, const QString &) {});
-    Form1 window;
+    downloader::Form1 window;
     showAndSettle(window);
     auto *page = window.findChild<QLineEdit *>(QStringLiteral("txtPage"));
     auto *button = window.findChild<QAbstractButton *>(QStringLiteral("cmdDownLoad"));
@@ -144,6 +144,7 @@ std::optional<double> runThroughDownloader(const QStringList &addresses)
 int main(int argc, char **argv)
 {
     using namespace quorrin;
+    using namespace quorrin::downloader;
     using namespace quorrin::bench;
     if (argc != 5) {
         std::fprintf(stderr, "usage: %s window|downloader PROGRAM_DIRECTORY ADDRESSES RESULT\n",

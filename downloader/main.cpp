@@ -11,7 +11,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorrin"));
     quorrin::installFrenchTranslations(application);
-    quorrin::Form1 window;
+    quorrin::downloader::Form1 window;
     window.show();
     quorrin::onTerminationSignal([&window] { window.close(); });
     return application.exec();

@@ -4,6 +4,7 @@
 #include "pagescan.h"
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QStringList updArgs{QStringLiteral("setup_quorrin"), QStringLiteral("3"),
                               QStringLiteral("Quorrin"), QStringLiteral("quorrin")};
-    ScanUpdatePage(body, updArgs, QStringLiteral("/opt/quorrin"),
+    readUpdatePage(body, updArgs, QStringLiteral("/opt/quorrin"),
                    QStringLiteral("http://updates.test/q/"));
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "updatetexts.h"
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -16,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::require(fields.size() ==
                   commandLine.count(QLatin1Char('\t')) + (fields.isEmpty() ? 0 : 1));
 
-    const QString name = commandLineField(fields, NameField);
-    fuzz::require(msgTitle(name).endsWith(name));
+    const QString name = fields.value(NameField);
+    fuzz::require(updateTitle(name).endsWith(name));
     fuzz::require(notFoundMessage(name).count(QLatin1Char('\n')) >= 3);
     return 0;
 }

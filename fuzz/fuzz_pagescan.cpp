@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QString directory = QStringLiteral("/opt/quorrin");
     const ScanResult result =
-        ScanUpdatePage(html, updArgs, directory, QStringLiteral("http://updates.test/q/"));
+        readUpdatePage(html, updArgs, directory, QStringLiteral("http://updates.test/q/"));
     if (result.action != ScanResult::Action::Notify)
         return 0;
 

@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     quorrin::installFrenchTranslations(application);
 
-    quorrin::updater::Form1 window(quorrin::joinArguments(QApplication::arguments().mid(1)));
+    quorrin::updater::Form1 window(quorrin::updater::joinArguments(QApplication::arguments().mid(1)));
     QObject::connect(&window, &quorrin::updater::Form1::ended, &application,
                      [] { QCoreApplication::exit(0); });
     // Ended from outside, it leaves no half-downloaded installer behind.

@@ -2,7 +2,7 @@
 
 #include "entrynaming.h"
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 DownloadQueue::DownloadQueue()
     : m_rows{QueuePlaceholder}
@@ -63,4 +63,4 @@ void DownloadQueue::removeAt(int row)
         m_rows.append(QueuePlaceholder);
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // The queue of downloads: for each entry its name (the queue list's row), its address and its
 // storage path, and the entry the text boxes edit. While the queue is empty its only row is
@@ -46,4 +46,4 @@ private:
     int curIndex = 0;
 };
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -5,7 +5,7 @@
 #include "pathexistence.h"
 #include "pathlimits.h"
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 DownloadTarget prepareTarget(const QString &storedPath)
 {
@@ -41,4 +41,4 @@ QString nextFreePath(const QString &storedPath)
     return findFreeName(storedPath).path;
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // Where one queued entry is written, as the batch run needs it before the transfer starts.
 struct DownloadTarget {
@@ -24,4 +24,4 @@ DownloadTarget prepareTarget(const QString &storedPath);
 // The first numbered path free of the stored one, for a name taken while the transfer runs.
 QString nextFreePath(const QString &storedPath);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

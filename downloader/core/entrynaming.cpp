@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 bool isLineBreak(QChar c)
@@ -69,4 +69,4 @@ QStringList addressLines(const QString &text)
     return lines;
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

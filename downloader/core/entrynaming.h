@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // The only row of the queue list while the queue is empty.
 inline const QString QueuePlaceholder = QStringLiteral("Aucun Fichier à télécharger");
@@ -30,4 +30,4 @@ bool holdsLineBreak(const QString &text);
 // surrounding blanks, blank lines left out.
 QStringList addressLines(const QString &text);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

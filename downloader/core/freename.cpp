@@ -1,6 +1,6 @@
 #include "freename.h"
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 QString numberedPath(const QString &path, int number)
 {
@@ -23,4 +23,4 @@ FreeName findFreeName(const QString &path, const ExistenceTest &exists)
     }
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

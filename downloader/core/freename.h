@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // `path` with "_" and `number` put before the extension of its file name, or at the end of a
 // name without a dot: "DL/a.zip" → "DL/a_1.zip", "my.dir/readme" → "my.dir/readme_1".
@@ -21,4 +21,4 @@ struct FreeName {
 using ExistenceTest = std::function<Existence(const QString &)>;
 FreeName findFreeName(const QString &path, const ExistenceTest &exists = testExistence);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -2,7 +2,7 @@
 
 #include "pathexistence.h"
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 QStringList directoryPrefixes(const QString &path)
 {
@@ -29,4 +29,4 @@ Result<> CreatePathDirectories(const QString &path)
     return {};
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

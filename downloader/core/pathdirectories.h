@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // The directories on the way to the last "/" of `path`, parents first: "/srv/a/b/f.zip" gives
 // "/srv", "/srv/a", "/srv/a/b". The root, the first prefix of an absolute path, is left out:
@@ -16,4 +16,4 @@ QStringList directoryPrefixes(const QString &path);
 // at the first failure, which carries its cause.
 Result<> CreatePathDirectories(const QString &path);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

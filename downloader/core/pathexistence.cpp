@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 QString causeOf(int error)
@@ -54,4 +54,4 @@ Result<> makeDirectory(const QString &path)
         QStringLiteral("Impossible de créer le dossier « %1 » : %2").arg(path, causeOf(errno))};
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

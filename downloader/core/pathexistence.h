@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // Whether something (a file, a directory, a link, anything) stands at a path. A failed test
 // (no permission to look, a name too long, …) carries its cause for the report.
@@ -18,4 +18,4 @@ Existence testExistence(const QString &path);
 // Makes the directory `path`, whose parent exists.
 Result<> makeDirectory(const QString &path);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

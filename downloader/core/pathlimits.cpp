@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 long limitOf(const QByteArray &directory, int name, long fallback)
@@ -67,4 +67,4 @@ Result<> checkPathLimits(const QString &path)
     return {};
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // Why `path` cannot be written on this system, told before anything is made or sent: its file
 // name, or the name of a directory still to be made on the way, is longer than the file system
@@ -12,4 +12,4 @@ namespace quorrin {
 // than the system allows (PATH_MAX). A failure carries its French cause for the report.
 Result<> checkPathLimits(const QString &path);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -1,10 +1,10 @@
 #include "runendnotice.h"
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 bool announceRunEnd(std::chrono::milliseconds lasted, bool windowActive)
 {
     return lasted > std::chrono::seconds(10) && !windowActive;
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

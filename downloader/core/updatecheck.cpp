@@ -14,7 +14,7 @@
 #error "QUORRIN_UPDATE_SITE_CONFIGURED tells whether the build names an update site"
 #endif
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 std::optional<bool> &siteConfiguredOverride()
@@ -102,4 +102,4 @@ QString updaterCommandLine(int revision, const QString &executableName)
         .join(QLatin1Char('\t'));
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

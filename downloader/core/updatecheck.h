@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // The file, in the program's data directory, that records the day of the last update check.
 inline const QString CheckFileName = QStringLiteral("LastDateCheckUpdate.txt");
@@ -38,4 +38,4 @@ bool recordUpdateCheck(const QString &checkFile, const QDate &today);
 // the executable's file name, TAB-separated.
 QString updaterCommandLine(int revision, const QString &executableName);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

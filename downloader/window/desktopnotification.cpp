@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 void notifyDesktop(const QString &summary)
 {
@@ -24,4 +24,4 @@ void notifyDesktop(const QString &summary)
     bus.send(call);
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

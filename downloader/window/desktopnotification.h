@@ -2,11 +2,11 @@
 
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // Shows `summary` as a notification of Quorrin's through the desktop's notification service
 // (org.freedesktop.Notifications on the session bus). Sends and returns: no answer is awaited.
 // Without a session bus or without a service, nothing happens.
 void notifyDesktop(const QString &summary);
 
-} // namespace quorrin
+} // namespace quorrin::downloader

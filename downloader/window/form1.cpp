@@ -37,7 +37,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 const QString ProgramTitle = QStringLiteral("Quorrin");
@@ -443,4 +443,4 @@ void Form1::chkAlwaysOnTopClick()
     SetAlwaysOnTop(this, ChkAlwaysOnTop->isChecked());
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

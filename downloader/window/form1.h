@@ -20,9 +20,12 @@ class QProgressBar;
 class QTimer;
 
 namespace quorrin {
+class Transfer;
+} // namespace quorrin
+
+namespace quorrin::downloader {
 
 class PictureButton;
-class Transfer;
 
 // Quorrin's window: a pasted address becomes a queued entry with a proposed storage path;
 // the buttons download the queue, choose a path and reset the window.
@@ -128,4 +131,4 @@ private:
     bool m_reportEndShown = true;
 };
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -16,7 +16,7 @@
 
 #include <utility>
 
-namespace quorrin {
+namespace quorrin::downloader {
 namespace {
 
 const QString StartedRow = QStringLiteral("Téléchargement de ");
@@ -197,4 +197,4 @@ void Form1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 PictureButton::PictureButton(const QString &resource, QSize pictureSize, QWidget *parent)
     : QAbstractButton(parent)
@@ -57,4 +57,4 @@ void PictureButton::paintEvent(QPaintEvent *)
     }
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QSize>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // A button whose face is a picture and no caption. The picture keeps its proportions and
 // is fitted into the button, so the words drawn in it stay whole.
@@ -31,4 +31,4 @@ private:
     QPixmap m_cache;
 };
 
-} // namespace quorrin
+} // namespace quorrin::downloader

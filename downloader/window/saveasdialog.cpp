@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // No question for an existing file: the run never replaces one, it picks a free name.
 bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/)
@@ -15,4 +15,4 @@ bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/)
     return true;
 }
 
-} // namespace quorrin
+} // namespace quorrin::downloader

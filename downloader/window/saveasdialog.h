@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace quorrin {
+namespace quorrin::downloader {
 
 // The Save As dialog behind the folder button. It remembers the last name the user
 // confirmed and offers it the next time.
@@ -29,4 +29,4 @@ public:
     bool showSave(QWidget *parent, QString *error) override;
 };
 
-} // namespace quorrin
+} // namespace quorrin::downloader

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 
 class TestBatchPaths : public QObject {
     Q_OBJECT

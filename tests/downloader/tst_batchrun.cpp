@@ -27,6 +27,7 @@
 #include <thread>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 using quorrin::test::paste;
 using quorrin::test::rows;
 

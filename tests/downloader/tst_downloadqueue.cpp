@@ -4,6 +4,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 
 class TestDownloadQueue : public QObject {
     Q_OBJECT

@@ -3,6 +3,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 
 class TestEntryNaming : public QObject {
     Q_OBJECT

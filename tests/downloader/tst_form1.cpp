@@ -22,6 +22,7 @@
 #include <QTimer>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 using quorrin::test::paste;
 using quorrin::test::rows;
 

@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 using namespace std::chrono_literals;
 
 // A notification service of the test's own, on a bus of its own.

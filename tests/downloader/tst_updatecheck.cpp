@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::downloader;
 
 class TestUpdateCheck : public QObject {
     Q_OBJECT

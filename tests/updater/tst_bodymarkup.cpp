@@ -3,6 +3,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 class TestBodyMarkup : public QObject {
     Q_OBJECT

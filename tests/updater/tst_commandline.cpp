@@ -4,6 +4,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -13,7 +14,6 @@ private Q_SLOTS:
     void split();
     void joinArguments_data();
     void joinArguments();
-    void missingFieldIsEmpty();
     void messages();
 };
 
@@ -73,22 +73,14 @@ void TestCommandLine::joinArguments()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, commandLine);
-    QCOMPARE(quorrin::joinArguments(arguments), commandLine);
-}
-
-void TestCommandLine::missingFieldIsEmpty()
-{
-    const QStringList updArgs = splitCommandLine(QStringLiteral("s\t3"));
-    QCOMPARE(commandLineField(updArgs, RevisionField), QStringLiteral("3"));
-    QCOMPARE(commandLineField(updArgs, NameField), QString());
-    QCOMPARE(commandLineField(updArgs, -1), QString());
+    QCOMPARE(updater::joinArguments(arguments), commandLine);
 }
 
 void TestCommandLine::messages()
 {
     // A leading space of field 2 stays: two spaces after "de".
     const QStringList updArgs = splitCommandLine(QStringLiteral("s\t3\t Quorrin\tquorrin"));
-    QCOMPARE(msgTitle(commandLineField(updArgs, NameField)),
+    QCOMPARE(updateTitle(updArgs.at(NameField)),
              QStringLiteral("Mise à jour de  Quorrin"));
     QCOMPARE(manualLaunchTitle(), QStringLiteral("Updater : lancement manuel"));
     QCOMPARE(manualLaunchQuestion(QStringLiteral("http://updates.test/q/")),

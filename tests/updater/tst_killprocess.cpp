@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 namespace {
 

@@ -13,6 +13,7 @@
 #endif
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 using namespace std::chrono_literals;
 
 class TestPageFetch : public QObject {

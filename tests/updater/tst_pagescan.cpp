@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 using Action = ScanResult::Action;
 
 namespace {
@@ -178,7 +179,7 @@ void TestPageScan::scan()
     QFETCH(QString, installerName);
     QFETCH(QString, pageRevision);
 
-    const ScanResult result = ScanUpdatePage(html, updArgs, ProgramDirectory, BaseUrl);
+    const ScanResult result = readUpdatePage(html, updArgs, ProgramDirectory, BaseUrl);
     QCOMPARE(result.action, action);
     QCOMPARE(result.installerName, installerName);
     QCOMPARE(result.pageRevision, pageRevision);
@@ -195,7 +196,7 @@ void TestPageScan::newerInstaller()
 {
     const QStringList updArgs{QStringLiteral("setup_quorrin"), QStringLiteral("3"),
                               QStringLiteral(" Quorrin"), QStringLiteral("quorrin")};
-    const ScanResult result = ScanUpdatePage(page(QStringLiteral("setup_quorrin12.exe")), updArgs,
+    const ScanResult result = readUpdatePage(page(QStringLiteral("setup_quorrin12.exe")), updArgs,
                                              ProgramDirectory, BaseUrl);
     QCOMPARE(result.action, Action::Notify);
     QCOMPARE(result.setupPath, QStringLiteral("/opt/quorrin/setup_quorrin12.exe"));
@@ -211,7 +212,7 @@ void TestPageScan::newerInstaller()
 
 void TestPageScan::installerInRootDirectory()
 {
-    const ScanResult result = ScanUpdatePage(
+    const ScanResult result = readUpdatePage(
         page(QStringLiteral("setup_quorrin12.exe")),
         fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")), QStringLiteral("/"), BaseUrl);
     QCOMPARE(result.setupPath, QStringLiteral("/setup_quorrin12.exe"));
@@ -238,7 +239,7 @@ void TestPageScan::addressNamesTheSavedFile()
     QFETCH(QString, name);
     QFETCH(QByteArray, request);
     const ScanResult result =
-        ScanUpdatePage(page(name), fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")),
+        readUpdatePage(page(name), fields(QStringLiteral("setup_quorrin"), QStringLiteral("3")),
                        ProgramDirectory, BaseUrl);
     QCOMPARE(result.action, Action::Notify);
     QCOMPARE(result.setupPath, ProgramDirectory + QLatin1Char('/') + name);

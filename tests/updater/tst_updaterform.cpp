@@ -18,6 +18,7 @@
 #include <httplib.h>
 
 using namespace quorrin;
+using namespace quorrin::updater;
 
 namespace {
 

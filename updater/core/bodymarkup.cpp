@@ -1,6 +1,6 @@
 #include "bodymarkup.h"
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 bool isTagSpace(QChar c)
@@ -61,4 +61,4 @@ QString bodyMarkup(const QString &document)
     return document.mid(inner, end < 0 ? -1 : end - inner);
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // The markup between the page's `<body ...>` start tag and its `</body>` end tag, as the
 // server sent it. Tag names match in any case and the start tag may carry attributes (a
@@ -10,4 +10,4 @@ namespace quorrin {
 // tag is taken whole; a body without an end tag runs to the end of the document.
 QString bodyMarkup(const QString &document);
 
-} // namespace quorrin
+} // namespace quorrin::updater

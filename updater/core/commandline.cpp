@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-namespace quorrin {
+namespace quorrin::updater {
 
 QString joinArguments(const QStringList &arguments)
 {
@@ -14,9 +14,4 @@ QStringList splitCommandLine(const QString &commandLine)
     return commandLine.split(QLatin1Char('\t'), Qt::KeepEmptyParts);
 }
 
-QString commandLineField(const QStringList &updArgs, qsizetype index)
-{
-    return index >= 0 && index < updArgs.size() ? updArgs.at(index) : QString();
-}
-
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // The fields of the updater's command line, in the order Quorrin writes them.
 enum CommandLineField : qsizetype {
@@ -23,7 +23,4 @@ QString joinArguments(const QStringList &arguments);
 // "a\t" gives "a" and "". An empty command line holds no field.
 QStringList splitCommandLine(const QString &commandLine);
 
-// Field `index` of `updArgs`, or an empty string when the command line is shorter.
-QString commandLineField(const QStringList &updArgs, qsizetype index);
-
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 QString signatureUrlFor(const QString &downloadUrl)
 {
@@ -23,4 +23,4 @@ bool keepVerifiedInstaller(QByteArrayView publicKey, QByteArrayView signatureFil
     return false;
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -3,7 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // The largest signature file that is fetched: a .minisig is about 300 bytes.
 inline constexpr qint64 MaxSignatureFileSize = 4096;
@@ -18,4 +18,4 @@ QString signatureUrlFor(const QString &downloadUrl);
 bool keepVerifiedInstaller(QByteArrayView publicKey, QByteArrayView signatureFile,
                            const QString &setupPath);
 
-} // namespace quorrin
+} // namespace quorrin::updater

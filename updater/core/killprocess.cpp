@@ -6,7 +6,7 @@
 
 #include <limits>
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 ProcessTerminator &installedTerminator()
@@ -92,4 +92,4 @@ void setProcessTerminator(ProcessTerminator terminator)
     installedTerminator() = std::move(terminator);
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

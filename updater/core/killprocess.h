@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // The module modKillProcessGood: finds a running program by its executable's file name and
 // ends it. Only a process of this user (the same real user id) whose executable lies in a
@@ -41,4 +41,4 @@ quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &e
 using ProcessTerminator = std::function<bool(quint32 processId)>;
 void setProcessTerminator(ProcessTerminator terminator);
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -8,7 +8,7 @@
 #include <optional>
 #include <sodium.h>
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 constexpr qsizetype KeyIdSize = 8;
@@ -156,4 +156,4 @@ bool verifyMinisign(QByteArrayView publicKey, QByteArrayView signatureFile, cons
     return verifyFile(*signature, key->key, path);
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

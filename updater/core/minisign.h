@@ -3,7 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // Checks a minisign detached signature of the file at `path`, with libsodium.
 // `publicKey` is the base64 line of a minisign.pub (surrounding blanks allowed);
@@ -19,4 +19,4 @@ bool verifyMinisign(QByteArrayView publicKey, QByteArrayView signatureFile, cons
 // The largest file that a legacy ("Ed") signature is checked for.
 inline constexpr qint64 MaxLegacySignedSize = qint64(1) << 30;
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -7,7 +7,7 @@
 #include <QByteArray>
 #include <QStringDecoder>
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 // The page's text in the character set its server names, UTF-8 when it names none.
@@ -51,4 +51,4 @@ void PageFetch::Navigate(const QString &url)
     });
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // Loads a web page in the background, the way a hidden browser would, and reports on the
 // thread that owns it, through its event loop, when the document is complete. Speaks http and https
@@ -34,4 +34,4 @@ private:
     std::chrono::milliseconds m_timeout = std::chrono::minutes(2);
 };
 
-} // namespace quorrin
+} // namespace quorrin::updater

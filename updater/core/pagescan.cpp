@@ -9,7 +9,7 @@
 #include <limits>
 #include <optional>
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 const QString LinkPrefix = QStringLiteral("<A href=\"");
@@ -78,7 +78,7 @@ bool isPlainFileName(const QString &name)
     return name.toUtf8().size() <= MaxFileNameBytes;
 }
 
-ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
+ScanResult readUpdatePage(const QString &html, const QStringList &updArgs,
                           const QString &programDirectory, const QString &baseUrl)
 {
     ScanResult result;
@@ -120,4 +120,4 @@ ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
     return result;
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // What the update page says about the caller, and what the updater does next.
 struct ScanResult {
@@ -32,11 +32,11 @@ struct ScanResult {
 // `setupPath` is `programDirectory` + "/" + the name; `downloadUrl` is `baseUrl` + the name
 // percent-encoded as one path segment (so "#", "?" and "%" in it name the file, as the saved
 // one is named); `signatureUrl` is `downloadUrl` + ".minisig".
-ScanResult ScanUpdatePage(const QString &html, const QStringList &updArgs,
+ScanResult readUpdatePage(const QString &html, const QStringList &updArgs,
                           const QString &programDirectory, const QString &baseUrl);
 
 // True for a name that stays inside the directory it is put in: not empty, not "." or "..",
 // no "/", "\" or control character, well-formed UTF-16, at most 255 bytes in UTF-8.
 bool isPlainFileName(const QString &name);
 
-} // namespace quorrin
+} // namespace quorrin::updater

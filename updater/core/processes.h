@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // A running process: the file name of its executable, the directory that holds that file,
 // and the user it runs for.
@@ -25,4 +25,4 @@ qint64 currentRealUserId();
 // delivered. Ids the platform cannot hold are refused.
 bool requestTermination(quint32 processId);
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -11,7 +11,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 namespace fs = std::filesystem;
@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 const QString ProcDirectory = QStringLiteral("/proc/");
 
 // The first line of a small /proc file, without its line feed.
-QByteArray firstLine(const QString &path)
+QByteArray readFirstLine(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -33,7 +33,7 @@ QByteArray firstLine(const QString &path)
 // A zombie has ended and waits for its parent; no program runs in it any more.
 bool isZombie(const QString &processDirectory)
 {
-    const QByteArray stat = firstLine(processDirectory + QStringLiteral("/stat"));
+    const QByteArray stat = readFirstLine(processDirectory + QStringLiteral("/stat"));
     const qsizetype nameEnd = stat.lastIndexOf(')');
     return nameEnd >= 0 && stat.mid(nameEnd + 1).trimmed().startsWith('Z');
 }
@@ -72,7 +72,7 @@ void readExecutable(const QString &processDirectory, ProcessEntry &entry)
     }
     if (!isZombie(processDirectory))
         entry.executableName =
-            QFile::decodeName(firstLine(processDirectory + QStringLiteral("/comm")));
+            QFile::decodeName(readFirstLine(processDirectory + QStringLiteral("/comm")));
 }
 
 // The first of the ids on the "Uid:" line of /proc/PID/status: the real user id.
@@ -143,4 +143,4 @@ bool requestTermination(quint32 processId)
     return ::kill(pid_t(processId), SIGTERM) == 0;
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

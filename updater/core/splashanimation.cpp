@@ -1,6 +1,6 @@
 #include "splashanimation.h"
 
-namespace quorrin {
+namespace quorrin::updater {
 namespace {
 
 constexpr float Step = 15.0f; // one pixel, in twips
@@ -80,4 +80,4 @@ SplashClick clickSplash(const SplashState &state, bool installerPresent)
     return click;
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

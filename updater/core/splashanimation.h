@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // TimerSplash's intervals in milliseconds, which are also the notification's states.
 inline constexpr int SplashWaiting = 2000; // hidden, until the installer file exists
@@ -59,4 +59,4 @@ struct SplashClick {
 // path; without it the click only sends the notification away.
 SplashClick clickSplash(const SplashState &state, bool installerPresent);
 
-} // namespace quorrin
+} // namespace quorrin::updater

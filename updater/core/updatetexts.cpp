@@ -2,7 +2,7 @@
 
 #include <QStringList>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 QString updatePageUrl(const QString &baseUrl)
 {
@@ -28,7 +28,7 @@ QString manualLaunchQuestion(const QString &baseUrl)
         .join(QLatin1Char('\n'));
 }
 
-QString msgTitle(const QString &programName)
+QString updateTitle(const QString &programName)
 {
     return QStringLiteral("Mise à jour de ") + programName;
 }
@@ -57,4 +57,4 @@ QString notificationText(const QString &programName, const QString &pageRevision
         .join(QLatin1Char('\n'));
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater

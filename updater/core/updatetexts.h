@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace quorrin {
+namespace quorrin::updater {
 
 // The update page's address: the update site's base URL followed by "vb_addons.htm".
 QString updatePageUrl(const QString &baseUrl);
@@ -15,7 +15,7 @@ QString manualLaunchTitle();
 QString manualLaunchQuestion(const QString &baseUrl);
 
 // "Mise à jour de " followed by the caller's name (command-line field 2, as sent).
-QString msgTitle(const QString &programName);
+QString updateTitle(const QString &programName);
 
 // The message shown when the update page holds no installer link for the caller (four lines).
 QString notFoundMessage(const QString &programName);
@@ -23,4 +23,4 @@ QString notFoundMessage(const QString &programName);
 // The notification's text (five lines), naming the caller and the revision found on the page.
 QString notificationText(const QString &programName, const QString &pageRevision);
 
-} // namespace quorrin
+} // namespace quorrin::updater

@@ -91,7 +91,7 @@ bool Form1::Form_Load()
         endProgram();
         return false;
     }
-    msgTitle = quorrin::msgTitle(updArgs.at(NameField));
+    msgTitle = updateTitle(updArgs.at(NameField));
     hide();
     WebBrowser1->Navigate(updatePageUrl(baseUrl));
     pageLoaded = false;
@@ -135,7 +135,7 @@ void Form1::Timer1_Timer()
 void Form1::ScanUpdatePage()
 {
     const ScanResult scan =
-        quorrin::ScanUpdatePage(m_bodyMarkup, updArgs, dataDirectory(), baseUrl);
+        readUpdatePage(m_bodyMarkup, updArgs, dataDirectory(), baseUrl);
     switch (scan.action) {
     case ScanResult::Action::NotFound:
         showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField)), QMessageBox::Ok});

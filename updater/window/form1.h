@@ -11,12 +11,10 @@
 class QLabel;
 class QTimer;
 
-namespace quorrin {
+namespace quorrin::updater {
+
 class PageFetch;
 struct ScanResult;
-} // namespace quorrin
-
-namespace quorrin::updater {
 
 // The updater's one window. Hidden while it reads the update page; when a newer installer is
 // published, it becomes the small notification that slides up at the bottom right of the

@@ -4,11 +4,11 @@
 #error "QUORRIN_UPDATE_PUBLIC_KEY holds the key that installers are signed with, or nothing"
 #endif
 
-namespace quorrin {
+namespace quorrin::updater {
 
 QByteArray updatePublicKey()
 {
     return QByteArrayLiteral(QUORRIN_UPDATE_PUBLIC_KEY);
 }
 
-} // namespace quorrin
+} // namespace quorrin::updater
