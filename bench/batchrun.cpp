@@ -8,7 +8,6 @@
 
 #include "filedownload.h"
 #include "form1.h"
-#include "programdirectory.h"
 #include "shellopen.h"
 
 #include <QAbstractButton>
@@ -74,11 +73,14 @@ std::optional<QString> reportProblem(const QListWidget &report, qsizetype entrie
     return std::nullopt;
 }
 
-std::optional<double> runThroughWindow(const QStringList &addresses)
+std::optional<double> runThroughWindow(const QString &programDirectory,
+                                       const QStringList &addresses)
 {
-    // The window's start may hand the updater to the desktop; nothing is to be started here.
-    setShellLauncher([](const QString &, const QString &) {});
-    downloader::Form1 window;
+    // Nothing but the downloads: the window's start is to hand nothing to the desktop.
+    downloader::Form1::Services services;
+    services.programDirectory = programDirectory;
+    services.shellOpen = [](const QString &, const QString &) {};
+    downloader::Form1 window(std::move(services));
     showAndSettle(window);
     auto *page = window.findChild<QLineEdit *>(QStringLiteral("txtPage"));
     auto *button = window.findChild<QAbstractButton *>(QStringLiteral("cmdDownLoad"));
@@ -119,9 +121,10 @@ std::optional<double> runThroughWindow(const QStringList &addresses)
     return seconds;
 }
 
-std::optional<double> runThroughDownloader(const QStringList &addresses)
+std::optional<double> runThroughDownloader(const QString &programDirectory,
+                                           const QStringList &addresses)
 {
-    const QDir target(QDir(programDirectory()).filePath(QStringLiteral("DL")));
+    const QDir target(QDir(programDirectory).filePath(QStringLiteral("DL")));
     FileDownloader downloader;
     QElapsedTimer clock;
     clock.start();
@@ -163,13 +166,14 @@ int main(int argc, char **argv)
     if (window)
         application.emplace(argc, argv);
 
-    setProgramDirectory(QString::fromLocal8Bit(argv[2]));
+    const QString programDirectory = QString::fromLocal8Bit(argv[2]);
     const QStringList addresses = readLines(QString::fromLocal8Bit(argv[3]));
     if (addresses.isEmpty()) {
         fail(QStringLiteral("no addresses"));
         return 1;
     }
-    const std::optional<double> seconds =
-        window ? runThroughWindow(addresses) : runThroughDownloader(addresses);
+    const std::optional<double> seconds = window
+                                              ? runThroughWindow(programDirectory, addresses)
+                                              : runThroughDownloader(programDirectory, addresses);
     return seconds && writeSeconds(QString::fromLocal8Bit(argv[4]), *seconds) ? 0 : 1;
 }

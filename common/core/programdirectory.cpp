@@ -8,12 +8,6 @@
 namespace quorrin {
 namespace {
 
-QString &pinnedDirectory()
-{
-    static QString directory;
-    return directory;
-}
-
 QString userDataDirectory()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -26,19 +20,12 @@ QString userDataDirectory()
 
 QString programDirectory()
 {
-    const QString &pinned = pinnedDirectory();
-    return pinned.isEmpty() ? QCoreApplication::applicationDirPath() : pinned;
+    return QCoreApplication::applicationDirPath();
 }
 
-QString dataDirectory()
+QString dataDirectory(const QString &programDirectory)
 {
-    const QString directory = programDirectory();
-    return QFileInfo(directory).isWritable() ? directory : userDataDirectory();
-}
-
-void setProgramDirectory(const QString &directory)
-{
-    pinnedDirectory() = QDir::cleanPath(directory);
+    return QFileInfo(programDirectory).isWritable() ? programDirectory : userDataDirectory();
 }
 
 } // namespace quorrin

@@ -8,14 +8,10 @@ namespace quorrin {
 // (except at the root). Both programs find each other there.
 QString programDirectory();
 
-// The directory where a program keeps what it writes (downloads, the check file, the
-// installer): the program directory when the user may write to it, as in a portable
-// unpacked copy or the build tree; otherwise the user's own data directory for Quorrin,
-// made on first use. Stands in for a program directory that a system-wide install makes
-// read-only.
-QString dataDirectory();
-
-// Pins the program directory, for tests; an empty string restores the executable's.
-void setProgramDirectory(const QString &directory);
+// The directory where a program in `programDirectory` keeps what it writes (downloads, the
+// check file, the installer): that directory when the user may write to it, as in a portable
+// unpacked copy or the build tree; otherwise the user's own data directory for Quorrin, made
+// on first use. Stands in for a program directory that a system-wide install makes read-only.
+QString dataDirectory(const QString &programDirectory);
 
 } // namespace quorrin

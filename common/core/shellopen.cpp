@@ -8,12 +8,6 @@
 namespace quorrin {
 namespace {
 
-ShellLauncher &installedLauncher()
-{
-    static ShellLauncher launcher;
-    return launcher;
-}
-
 QUrl urlFor(const QString &file)
 {
     const QUrl url(file, QUrl::StrictMode);
@@ -23,7 +17,9 @@ QUrl urlFor(const QString &file)
     return QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
 }
 
-void launchOnDesktop(const QString &file, const QString &parameters)
+} // namespace
+
+void ShellOpen(const QString &file, const QString &parameters)
 {
     const QFileInfo info(file);
     if (info.isFile() && info.isExecutable()) {
@@ -37,21 +33,6 @@ void launchOnDesktop(const QString &file, const QString &parameters)
     if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()))
         return;
     QDesktopServices::openUrl(url);
-}
-
-} // namespace
-
-void ShellOpen(const QString &file, const QString &parameters)
-{
-    if (const auto &launcher = installedLauncher())
-        launcher(file, parameters);
-    else
-        launchOnDesktop(file, parameters);
-}
-
-void setShellLauncher(ShellLauncher launcher)
-{
-    installedLauncher() = std::move(launcher);
 }
 
 } // namespace quorrin

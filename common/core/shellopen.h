@@ -12,8 +12,8 @@ namespace quorrin {
 // which nothing is done. Returns at once and reports nothing.
 void ShellOpen(const QString &file, const QString &parameters);
 
-// Replaces what ShellOpen does, for tests; an empty function restores the desktop launcher.
+// Something that opens files and addresses as ShellOpen does; windows take one, so that
+// tests can see what would be opened.
 using ShellLauncher = std::function<void(const QString &file, const QString &parameters)>;
-void setShellLauncher(ShellLauncher launcher);
 
 } // namespace quorrin

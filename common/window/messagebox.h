@@ -17,8 +17,8 @@ struct Message {
 // Shows a modal message box without an icon and returns the button that closed it.
 QMessageBox::StandardButton showMessage(QWidget *parent, const Message &message);
 
-// Replaces the message box, for tests; an empty function restores the real one.
+// Something that shows a message as showMessage does; windows take one, so that tests can
+// answer it.
 using MessagePresenter = std::function<QMessageBox::StandardButton(QWidget *, const Message &)>;
-void setMessagePresenter(MessagePresenter presenter);
 
 } // namespace quorrin

@@ -10,18 +10,8 @@
 #include <unistd.h>
 #endif
 
-#ifndef QUORRIN_UPDATE_SITE_CONFIGURED
-#error "QUORRIN_UPDATE_SITE_CONFIGURED tells whether the build names an update site"
-#endif
-
 namespace quorrin::downloader {
 namespace {
-
-std::optional<bool> &siteConfiguredOverride()
-{
-    static std::optional<bool> configured;
-    return configured;
-}
 
 // Writes `contents` to a new file beside `path` and renames it onto `path`. A rename replaces
 // the directory entry itself, so a symbolic link at `path` is replaced, not followed (as a
@@ -51,18 +41,6 @@ bool replaceFile(const QString &path, const QByteArray &contents)
 
 } // namespace
 
-bool updateSiteConfigured()
-{
-    if (const std::optional<bool> configured = siteConfiguredOverride())
-        return *configured;
-    return QUORRIN_UPDATE_SITE_CONFIGURED;
-}
-
-void setUpdateSiteConfigured(std::optional<bool> configured)
-{
-    siteConfiguredOverride() = configured;
-}
-
 QString checkFileDate(const QDate &date)
 {
     return date.toString(QStringLiteral("MM-dd-yyyy"));
@@ -84,8 +62,6 @@ QByteArray checkFileContents(const QDate &date)
 
 bool recordUpdateCheck(const QString &checkFile, const QDate &today)
 {
-    if (!updateSiteConfigured())
-        return false;
     QString last;
     QFile existing(checkFile);
     if (QFileInfo(checkFile).isFile() && existing.open(QIODevice::ReadOnly))

@@ -4,8 +4,6 @@
 #include <QDate>
 #include <QString>
 
-#include <optional>
-
 namespace quorrin::downloader {
 
 // The file, in the program's data directory, that records the day of the last update check.
@@ -20,18 +18,11 @@ QString firstLine(const QByteArray &contents);
 // The whole check file for `date`: three lines ending in CR LF, the date and a note to a human.
 QByteArray checkFileContents(const QDate &date);
 
-// Whether this build names an update site (QUORRIN_UPDATE_BASE_URL is set). A build without
-// one ships no updater, so no update check is ever due.
-bool updateSiteConfigured();
-
-// Replaces the answer of updateSiteConfigured, for tests; std::nullopt restores the build's.
-void setUpdateSiteConfigured(std::optional<bool> configured);
-
 // Whether an update check is due today at `checkFile`, and if so records today there first.
 // True only when the check is due and recorded: a check file that cannot be written must not
-// start the updater at every start-up. Without an update site nothing is read or written and
-// no check is due. The record replaces whatever stands at `checkFile` (a symbolic link
-// included, never the file it points to), at once, so an interrupted write leaves the old one.
+// start the updater at every start-up. The record replaces whatever stands at `checkFile` (a
+// symbolic link included, never the file it points to), at once, so an interrupted write leaves the
+// old one.
 bool recordUpdateCheck(const QString &checkFile, const QDate &today);
 
 // The updater's command line for this program: "setup_quorrin", the revision, "Quorrin" and

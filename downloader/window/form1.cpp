@@ -7,8 +7,6 @@
 #include "messagebox.h"
 #include "picturebutton.h"
 #include "programdirectory.h"
-#include "saveasdialog.h"
-#include "shellopen.h"
 #include "updatecheck.h"
 #include "version.h"
 
@@ -36,6 +34,10 @@
 
 #include <algorithm>
 #include <limits>
+
+#ifndef QUORRIN_UPDATER_SHIPPED
+#error "QUORRIN_UPDATER_SHIPPED tells whether the build has an updater to start"
+#endif
 
 namespace quorrin::downloader {
 namespace {
@@ -91,15 +93,32 @@ QStringList droppedAddresses(const QMimeData *data)
     return addressLines(data->text());
 }
 
+// The real service for each one left empty.
+Form1::Services completed(Form1::Services services)
+{
+    if (!services.saveAs)
+        services.saveAs = std::make_unique<QtSaveAsDialog>();
+    if (!services.today)
+        services.today = &QDate::currentDate;
+    if (!services.showMessage)
+        services.showMessage = &showMessage;
+    if (!services.shellOpen)
+        services.shellOpen = &ShellOpen;
+    if (services.programDirectory.isEmpty())
+        services.programDirectory = programDirectory();
+    if (!services.updaterShipped)
+        services.updaterShipped = QUORRIN_UPDATER_SHIPPED;
+    return services;
+}
+
 } // namespace
 
 Form1::Form1(Services services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-    , CommonDialog1(services.saveAs ? std::move(services.saveAs)
-                                    : std::make_unique<QtSaveAsDialog>())
-    , m_today(services.today ? std::move(services.today) : &QDate::currentDate)
+    , m_services(completed(std::move(services)))
 {
+    CommonDialog1 = std::move(m_services.saveAs);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ProgramTitle);
     setWindowIcon(programIcon());
@@ -244,20 +263,25 @@ void Form1::connectControls()
 void Form1::Form_Load()
 {
     SetAlwaysOnTop(this, true);
-    txtPath->setText(QDir(dataDirectory()).filePath(QStringLiteral("DL")) + QLatin1Char('/'));
+    txtPath->setText(
+        QDir(dataDirectory(m_services.programDirectory)).filePath(QStringLiteral("DL")) +
+        QLatin1Char('/'));
     ResetParameters();
     CheckForUpdate();
 }
 
 // Once a calendar day, the updater looks for a newer release; Quorrin does not wait for it.
+// A build without an updater has no check to record.
 void Form1::CheckForUpdate()
 {
-    const QString checkFile = QDir(dataDirectory()).filePath(CheckFileName);
-    if (!recordUpdateCheck(checkFile, m_today()))
+    const QDir program(m_services.programDirectory);
+    const QString checkFile =
+        QDir(dataDirectory(m_services.programDirectory)).filePath(CheckFileName);
+    if (!*m_services.updaterShipped || !recordUpdateCheck(checkFile, m_services.today()))
         return;
     const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    ShellOpen(QDir(programDirectory()).filePath(QStringLiteral("updater")),
-              updaterCommandLine(QUORRIN_REVISION, executable));
+    m_services.shellOpen(program.filePath(QStringLiteral("updater")),
+                         updaterCommandLine(QUORRIN_REVISION, executable));
 }
 
 void Form1::paintEvent(QPaintEvent *)
@@ -424,7 +448,8 @@ void Form1::cmdOpenClick()
         return;
     QString error;
     if (!CommonDialog1->showSave(this, &error)) {
-        showMessage(this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + error});
+        m_services.showMessage(this,
+                               {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + error});
         return;
     }
     if (!CommonDialog1->fileName().isEmpty())

@@ -2,7 +2,9 @@
 
 #include "downloadqueue.h"
 #include "filedownload.h"
+#include "messagebox.h"
 #include "saveasdialog.h"
+#include "shellopen.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -11,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -32,10 +35,14 @@ class PictureButton;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    // What tests replace.
+    // What the window asks of the world outside it; each one left empty is the real one.
     struct Services {
-        std::unique_ptr<SaveAsDialog> saveAs; // Qt's own dialog when empty
-        std::function<QDate()> today;         // the local date when empty
+        std::unique_ptr<SaveAsDialog> saveAs; // Qt's own dialog
+        std::function<QDate()> today;         // the local date
+        MessagePresenter showMessage;         // a modal message box
+        ShellLauncher shellOpen;              // the desktop's launcher
+        QString programDirectory;             // the executable's directory
+        std::optional<bool> updaterShipped;   // whether this build has an updater
     };
 
     explicit Form1(Services services = {}, QWidget *parent = nullptr);
@@ -110,7 +117,7 @@ private:
     QCheckBox *ChkAlwaysOnTop;
     QLabel *Label3;
     std::unique_ptr<SaveAsDialog> CommonDialog1;
-    std::function<QDate()> m_today;
+    Services m_services;
 
     DownloadQueue m_queue;
     bool isReady = false;

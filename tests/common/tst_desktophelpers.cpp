@@ -87,16 +87,6 @@ private Q_SLOTS:
                  opened ? QList<QUrl>{QUrl::fromLocalFile(document.fileName())} : QList<QUrl>{});
     }
 
-    void launcherCanBeReplaced()
-    {
-        QStringList calls;
-        setShellLauncher(
-            [&](const QString &file, const QString &parameters) { calls << file << parameters; });
-        ShellOpen("/nowhere/setup.exe", QString());
-        setShellLauncher({});
-        QCOMPARE(calls, (QStringList{"/nowhere/setup.exe", ""}));
-    }
-
     void alwaysOnTop()
     {
         QWidget window;

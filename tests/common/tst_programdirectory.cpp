@@ -51,8 +51,6 @@ class TestProgramDirectory : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void cleanup();
-    void programDirectoryHasNoTrailingSeparator_data();
-    void programDirectoryHasNoTrailingSeparator();
     void dataDirectory_data();
     void dataDirectory();
 
@@ -69,34 +67,10 @@ void TestProgramDirectory::initTestCase()
 
 void TestProgramDirectory::cleanup()
 {
-    setProgramDirectory(QString());
     if (m_hadDataHome)
         qputenv("XDG_DATA_HOME", m_savedDataHome);
     else
         qunsetenv("XDG_DATA_HOME");
-}
-
-void TestProgramDirectory::programDirectoryHasNoTrailingSeparator_data()
-{
-    QTest::addColumn<QString>("pinned");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("trailing separator") << "/opt/quorrin/"
-                                        << "/opt/quorrin";
-    QTest::newRow("doubled separators") << "/opt//quorrin//"
-                                        << "/opt/quorrin";
-    QTest::newRow("the root keeps its separator") << "/"
-                                                  << "/";
-    // An empty pin gives the executable's own directory back.
-    QTest::newRow("unpinned") << "" << QCoreApplication::applicationDirPath();
-}
-
-void TestProgramDirectory::programDirectoryHasNoTrailingSeparator()
-{
-    QFETCH(QString, pinned);
-    QFETCH(QString, expected);
-    setProgramDirectory(QStringLiteral("/somewhere/else"));
-    setProgramDirectory(pinned);
-    QCOMPARE(programDirectory(), expected);
 }
 
 void TestProgramDirectory::dataDirectory_data()
@@ -141,8 +115,7 @@ void TestProgramDirectory::dataDirectory()
         QSKIP("this user may write into a read-only directory and cannot mount one");
 
     qputenv("XDG_DATA_HOME", QFile::encodeName(home));
-    setProgramDirectory(program);
-    const QString chosen = quorrin::dataDirectory();
+    const QString chosen = quorrin::dataDirectory(program);
 
     QCOMPARE(chosen, readOnly ? user : program);
     QCOMPARE(QFileInfo(user).isDir(), readOnly || userDirectoryExists);
@@ -151,7 +124,7 @@ void TestProgramDirectory::dataDirectory()
     if (userDirectoryExists)
         QVERIFY(QFile::exists(keptFile));
     // Asking again gives the same answer and breaks nothing.
-    QCOMPARE(quorrin::dataDirectory(), chosen);
+    QCOMPARE(quorrin::dataDirectory(program), chosen);
 }
 
 QTEST_GUILESS_MAIN(TestProgramDirectory)

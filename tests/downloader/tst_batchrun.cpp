@@ -48,6 +48,14 @@ class TestBatchRun : public QObject {
         return m_form->findChild<T *>(QLatin1String(name));
     }
     QListWidget *report() const { return control<QListWidget>("listErr"); }
+    // A window that keeps its downloads under the scratch program directory and starts nothing.
+    std::unique_ptr<Form1> makeForm() const
+    {
+        Form1::Services services;
+        services.programDirectory = m_programDir->path();
+        services.updaterShipped = false;
+        return std::make_unique<Form1>(std::move(services));
+    }
     QString dl(const QString &name = {}) const { return m_programDir->path() + "/DL/" + name; }
 
     void queue(const QStringList &paths)
@@ -120,8 +128,7 @@ private Q_SLOTS:
     void init()
     {
         m_programDir = std::make_unique<QTemporaryDir>();
-        setProgramDirectory(m_programDir->path());
-        m_form = std::make_unique<Form1>();
+        m_form = makeForm();
         m_requests = 0;
         m_slowStarted = false;
         m_slowAbandoned = false;
@@ -301,7 +308,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(dl("100")));
 
         // The next start of the program, with the same queue.
-        m_form = std::make_unique<Form1>();
+        m_form = makeForm();
         queue({"/resumable/100"});
         runQueue();
         QByteArray expected(100 * 1024, ' ');

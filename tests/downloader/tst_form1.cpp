@@ -73,6 +73,23 @@ class TestForm1 : public QObject {
     QString dl() const { return m_programDir.path() + QStringLiteral("/DL/"); }
 
     void pressDelete() { QTest::keyClick(listDl(), Qt::Key_Delete); }
+    // The window's services as in a maker's release build, with what it shows and starts
+    // recorded here.
+    Form1::Services services()
+    {
+        Form1::Services services;
+        services.today = [this] { return m_today; };
+        services.showMessage = [this](QWidget *, const Message &message) {
+            m_messages << message;
+            return QMessageBox::Ok;
+        };
+        services.shellOpen = [this](const QString &file, const QString &parameters) {
+            m_launched.append({file, parameters});
+        };
+        services.programDirectory = m_programDir.path();
+        services.updaterShipped = true;
+        return services;
+    }
     void showActive()
     {
         m_form->show();
@@ -86,19 +103,7 @@ class TestForm1 : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_programDir.isValid());
-        setProgramDirectory(m_programDir.path());
-        setUpdateSiteConfigured(true); // as a maker's release build
-        setShellLauncher([this](const QString &file, const QString &parameters) {
-            m_launched.append({file, parameters});
-        });
-        setMessagePresenter([this](QWidget *, const Message &message) {
-            m_messages << message;
-            return QMessageBox::Ok;
-        });
-    }
+    void initTestCase() { QVERIFY(m_programDir.isValid()); }
 
     void init()
     {
@@ -107,10 +112,9 @@ private Q_SLOTS:
         m_launched.clear();
         auto dialog = std::make_unique<ScriptedSaveAs>();
         m_dialog = dialog.get();
-        Form1::Services services;
-        services.saveAs = std::move(dialog);
-        services.today = [this] { return m_today; };
-        m_form = std::make_unique<Form1>(std::move(services));
+        Form1::Services withDialog = services();
+        withDialog.saveAs = std::move(dialog);
+        m_form = std::make_unique<Form1>(std::move(withDialog));
     }
 
     void cleanup() { m_form.reset(); }
@@ -143,14 +147,10 @@ private Q_SLOTS:
         QCOMPARE(m_launched,
                  (QList<QStringList>{{updater, "setup_quorrin\t3\tQuorrin\t" + executable}}));
         m_launched.clear();
-        Form1::Services sameDay;
-        sameDay.today = [this] { return m_today; };
-        Form1 secondStart(std::move(sameDay));
+        Form1 secondStart(services());
         QVERIFY(m_launched.isEmpty());
         m_today = m_today.addDays(1);
-        Form1::Services nextDay;
-        nextDay.today = [this] { return m_today; };
-        Form1 thirdStart(std::move(nextDay));
+        Form1 thirdStart(services());
         QCOMPARE(m_launched.size(), 1);
     }
 
@@ -161,14 +161,12 @@ private Q_SLOTS:
         m_form.reset();
         m_launched.clear();
         QFile::remove(m_programDir.filePath("LastDateCheckUpdate.txt"));
-        setUpdateSiteConfigured(std::nullopt); // the build's own answer
         const bool builtWithSite = !QStringLiteral(QUORRIN_UPDATE_BASE_URL).isEmpty();
-        Form1::Services services;
-        services.today = [this] { return m_today; };
+        Form1::Services buildsOwn = services();
+        buildsOwn.updaterShipped.reset();
         {
-            Form1 start(std::move(services));
+            Form1 start(std::move(buildsOwn));
         }
-        setUpdateSiteConfigured(true);
         QCOMPARE(m_launched.isEmpty(), !builtWithSite);
         QCOMPARE(QFileInfo::exists(m_programDir.filePath("LastDateCheckUpdate.txt")),
                  builtWithSite);

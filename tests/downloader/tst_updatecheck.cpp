@@ -17,8 +17,6 @@ class TestUpdateCheck : public QObject {
     QString checkFile() const { return m_dir.filePath(CheckFileName); }
 
 private Q_SLOTS:
-    void initTestCase() { setUpdateSiteConfigured(true); }
-    void cleanupTestCase() { setUpdateSiteConfigured(std::nullopt); }
     void init() { QDir(m_dir.path()).removeRecursively(), QDir().mkpath(m_dir.path()); }
 
     void fileContents()
@@ -112,16 +110,6 @@ private Q_SLOTS:
             QCOMPARE(test::contentOf(target), QByteArray("the user's own file\r\n"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::System).size(),
                  targetExists ? 2 : 1); // no temporary file left
-    }
-
-    // A build without an update site: no check is ever due, and nothing is written.
-    void noSiteRecordsNothing()
-    {
-        setUpdateSiteConfigured(false);
-        const bool due = recordUpdateCheck(checkFile(), QDate(2009, 1, 2));
-        setUpdateSiteConfigured(true);
-        QVERIFY(!due);
-        QVERIFY(!QFileInfo::exists(checkFile()));
     }
 
     void commandLine()

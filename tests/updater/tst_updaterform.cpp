@@ -42,8 +42,18 @@ class TestUpdaterForm : public QObject {
     {
         updater::Form1::Services services;
         services.baseUrl = m_server->url("/site/");
-        services.screenSize = [] { return QSize(1280, 1024); };
-        return std::make_unique<updater::Form1>(commandLine, services);
+        services.screenGeometry = [] { return QRect(0, 0, 1280, 1024); };
+        services.showMessage = [this](QWidget *, const Message &message) {
+            m_messages << message;
+            return m_answer;
+        };
+        services.shellOpen = [this](const QString &file, const QString &) { m_opened << file; };
+        services.terminate = [this](quint32 id) {
+            m_terminated << id;
+            return true;
+        };
+        services.programDirectory = m_programDir->path();
+        return std::make_unique<updater::Form1>(commandLine, std::move(services));
     }
     static QString fields(const QString &revision, const QString &executable = "quorrin")
     {
@@ -64,21 +74,11 @@ private Q_SLOTS:
                 response.set_content(Installer.toStdString(), "application/octet-stream");
             });
         });
-        setMessagePresenter([this](QWidget *, const Message &message) {
-            m_messages << message;
-            return m_answer;
-        });
-        setShellLauncher([this](const QString &file, const QString &) { m_opened << file; });
-        setProcessTerminator([this](quint32 id) {
-            m_terminated << id;
-            return true;
-        });
     }
 
     void init()
     {
         m_programDir = std::make_unique<QTemporaryDir>();
-        setProgramDirectory(m_programDir->path());
         m_page = "<html><body><p>Quorrin</p><A href=\"setup_quorrin4.exe\">v4</A></body></html>";
         m_installerRequests = 0;
         m_messages.clear();

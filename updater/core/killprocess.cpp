@@ -9,12 +9,6 @@
 namespace quorrin::updater {
 namespace {
 
-ProcessTerminator &installedTerminator()
-{
-    static ProcessTerminator terminator;
-    return terminator;
-}
-
 bool isSearchableName(const QString &exeName)
 {
     return !exeName.isEmpty() && !exeName.contains(QLatin1Char('/')) &&
@@ -63,33 +57,24 @@ quint32 FindProcessByName(const QString &exeName, const QString &directory)
                              quint32(QCoreApplication::applicationPid()), currentRealUserId());
 }
 
-bool TerminateProcessById(quint32 processId)
+bool isSingleProcessId(quint32 processId)
 {
-    // Ids past the signed range would reach process groups, or every process, on POSIX.
-    if (processId == 0 || processId > quint32(std::numeric_limits<qint32>::max()))
-        return false;
-    if (const auto &terminator = installedTerminator())
-        return terminator(processId);
-    return requestTermination(processId);
+    return processId != 0 && processId <= quint32(std::numeric_limits<qint32>::max());
 }
 
-bool KillProcessByName(const QString &exeName, const QString &directory)
+bool TerminateProcessById(quint32 processId)
+{
+    return isSingleProcessId(processId) && requestTermination(processId);
+}
+
+bool KillProcessByName(const QString &exeName, const QString &directory,
+                       const ProcessTerminator &terminate)
 {
     const quint32 processId = FindProcessByName(exeName, directory);
     if (processId == 0)
         return false;
-    TerminateProcessById(processId);
+    terminate(processId);
     return true;
-}
-
-bool KillProcessByName(const QString &exeName)
-{
-    return KillProcessByName(exeName, QCoreApplication::applicationDirPath());
-}
-
-void setProcessTerminator(ProcessTerminator terminator)
-{
-    installedTerminator() = std::move(terminator);
 }
 
 } // namespace quorrin::updater

@@ -19,26 +19,27 @@ namespace quorrin::updater {
 // (the directory compared once symbolic links are resolved), or 0.
 quint32 FindProcessByName(const QString &exeName, const QString &directory);
 
+// True when `processId` names one process: not 0, and within the signed range, past which a
+// POSIX id names a process group or every process.
+bool isSingleProcessId(quint32 processId);
+
 // Asks process `processId` to end (SIGTERM), without waiting for it. True when the request
-// was delivered; false for 0 or an id that cannot name a single process.
+// was delivered; false for an id that is no single process's.
 bool TerminateProcessById(quint32 processId);
 
-// Ends the first process that FindProcessByName finds. True when one was found, whether or
-// not it could be ended.
-bool KillProcessByName(const QString &exeName, const QString &directory);
+// Something that asks a process to end as TerminateProcessById does; windows take one, so
+// that tests can see what would be ended.
+using ProcessTerminator = std::function<bool(quint32 processId)>;
 
-// KillProcessByName for a program beside this one (in QCoreApplication::applicationDirPath()).
-bool KillProcessByName(const QString &exeName);
+// Ends, through `terminate`, the first process that FindProcessByName finds. True when one
+// was found, whether or not it could be ended.
+bool KillProcessByName(const QString &exeName, const QString &directory,
+                       const ProcessTerminator &terminate = TerminateProcessById);
 
 // The lookup of FindProcessByName over `processes`, in any order: the lowest matching id
 // other than `ownProcessId` among the processes of `userId` in `directory` (compared as
 // given, without its trailing "/"), or 0.
 quint32 findProcessInList(const QList<ProcessEntry> &processes, const QString &exeName,
                           const QString &directory, quint32 ownProcessId, qint64 userId);
-
-// Replaces how TerminateProcessById delivers its request, for tests; an empty function
-// restores the real one.
-using ProcessTerminator = std::function<bool(quint32 processId)>;
-void setProcessTerminator(ProcessTerminator terminator);
 
 } // namespace quorrin::updater

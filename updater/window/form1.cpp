@@ -5,15 +5,11 @@
 #include "commandline.h"
 #include "fontfit.h"
 #include "installercheck.h"
-#include "killprocess.h"
-#include "messagebox.h"
 #include "minisign.h"
 #include "pagefetch.h"
 #include "pagescan.h"
 #include "programdirectory.h"
-#include "shellopen.h"
 #include "transfer.h"
-#include "updatekey.h"
 #include "updatetexts.h"
 
 #include <QFileInfo>
@@ -42,6 +38,28 @@ bool installerExists(const QString &path)
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
+QRect primaryScreenGeometry()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+}
+
+// The real service for each one left empty.
+Form1::Services completed(Form1::Services services)
+{
+    if (!services.screenGeometry)
+        services.screenGeometry = &primaryScreenGeometry;
+    if (!services.showMessage)
+        services.showMessage = &showMessage;
+    if (!services.shellOpen)
+        services.shellOpen = &ShellOpen;
+    if (!services.terminate)
+        services.terminate = &TerminateProcessById;
+    if (services.programDirectory.isEmpty())
+        services.programDirectory = programDirectory();
+    return services;
+}
+
 } // namespace
 
 Form1::Form1(const QString &commandLine, Services services, QWidget *parent)
@@ -50,8 +68,9 @@ Form1::Form1(const QString &commandLine, Services services, QWidget *parent)
     , WebBrowser1(new PageFetch(this))
     , Timer1(new QTimer(this))
     , TimerSplash(new QTimer(this))
+    , baseUrl(services.baseUrl)
     , m_commandLine(commandLine)
-    , m_services(std::move(services))
+    , m_services(completed(std::move(services)))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -80,8 +99,6 @@ Form1::~Form1() = default;
 bool Form1::Form_Load()
 {
     SetAlwaysOnTop(this, true);
-    baseUrl =
-        m_services.baseUrl.isEmpty() ? QStringLiteral(QUORRIN_UPDATE_BASE_URL) : m_services.baseUrl;
     if (m_commandLine.isEmpty()) {
         askManualLaunch();
         return false;
@@ -103,8 +120,8 @@ void Form1::askManualLaunch()
 {
     const Message question{manualLaunchTitle(), manualLaunchQuestion(baseUrl),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-    if (showMessage(nullptr, question) == QMessageBox::Yes)
-        ShellOpen(updatePageUrl(baseUrl), QString());
+    if (m_services.showMessage(nullptr, question) == QMessageBox::Yes)
+        m_services.shellOpen(updatePageUrl(baseUrl), QString());
     endProgram();
 }
 
@@ -135,10 +152,10 @@ void Form1::Timer1_Timer()
 void Form1::ScanUpdatePage()
 {
     const ScanResult scan =
-        readUpdatePage(m_bodyMarkup, updArgs, dataDirectory(), baseUrl);
+        readUpdatePage(m_bodyMarkup, updArgs, dataDirectory(m_services.programDirectory), baseUrl);
     switch (scan.action) {
     case ScanResult::Action::NotFound:
-        showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField)), QMessageBox::Ok});
+        m_services.showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField))});
         endProgram();
         return;
     case ScanResult::Action::UpToDate:
@@ -155,11 +172,10 @@ void Form1::ScanUpdatePage()
     for (const QString &line : lines)
         widths.append({line, labMess->width() - 2});
     labMess->setFont(fontFitting(font(), 11, widths));
-    const QByteArray key = updatePublicKey();
-    if (key.isEmpty())
+    if (m_services.publicKey.isEmpty())
         offerInstaller(scan.downloadUrl, {}, {});
     else
-        fetchSignature(scan, key);
+        fetchSignature(scan, m_services.publicKey);
 }
 
 // A signed build offers only an installer that its maker's key has signed.
@@ -214,17 +230,9 @@ void Form1::downloadInstaller(const QString &url, const QByteArray &key,
     });
 }
 
-QSize Form1::screenSize() const
-{
-    if (m_services.screenSize)
-        return m_services.screenSize();
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() : QSize(1024, 768);
-}
-
 void Form1::TimerSplash_Timer()
 {
-    const QSize screen = screenSize() * TwipsPerPixel;
+    const QSize screen = m_services.screenGeometry().size() * TwipsPerPixel;
     const SplashGeometry geometry{screen.width(), screen.height(), width() * TwipsPerPixel,
                                   height() * TwipsPerPixel};
     m_splash.interval = TimerSplash->interval();
@@ -237,8 +245,9 @@ void Form1::Form_Click()
 {
     const SplashClick click = clickSplash(m_splash, installerExists(setupPath));
     if (click.launchesInstaller) {
-        KillProcessByName(updArgs.at(ExecutableField));
-        ShellOpen(setupPath, QString());
+        KillProcessByName(updArgs.at(ExecutableField), m_services.programDirectory,
+                          m_services.terminate);
+        m_services.shellOpen(setupPath, QString());
     }
     m_splash = click.state;
     applySplashState();
@@ -253,9 +262,7 @@ void Form1::applySplashState()
         return;
     }
     if (m_splash.visible) {
-        const QScreen *screen = QGuiApplication::primaryScreen();
-        const QPoint origin =
-            screen && !m_services.screenSize ? screen->geometry().topLeft() : QPoint();
+        const QPoint origin = m_services.screenGeometry().topLeft();
         move(origin +
              QPoint(qRound(m_splash.Left / TwipsPerPixel), qRound(m_splash.Top / TwipsPerPixel)));
         if (!isVisible())

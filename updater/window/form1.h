@@ -1,8 +1,11 @@
 #pragma once
 
+#include "killprocess.h"
+#include "messagebox.h"
+#include "shellopen.h"
 #include "splashanimation.h"
 
-#include <QSize>
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 
@@ -22,10 +25,16 @@ struct ScanResult;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    // What tests replace: the update site, and the primary screen's size in pixels.
+    // The update site, and what the window asks of the world outside it; each service left
+    // empty is the real one.
     struct Services {
-        QString baseUrl; // the address built into the program when empty
-        std::function<QSize()> screenSize;
+        QString baseUrl;      // the update site's directory, ending in "/"
+        QByteArray publicKey; // the minisign key installers must be signed with; empty: none
+        std::function<QRect()> screenGeometry; // the primary screen's, in pixels
+        MessagePresenter showMessage;          // a modal message box
+        ShellLauncher shellOpen;               // the desktop's launcher
+        ProcessTerminator terminate;           // SIGTERM
+        QString programDirectory;              // the executable's directory
     };
 
     // `commandLine`: the program's raw command line (four TAB-separated fields, or empty).
@@ -60,7 +69,6 @@ private:
     void TimerSplash_Timer();
     void Form_Click();
     void applySplashState();
-    QSize screenSize() const;
 
     QLabel *labMess;
     PageFetch *WebBrowser1;
