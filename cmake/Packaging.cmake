@@ -125,8 +125,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORRIN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's French catalogue is loaded at run time, so no library scan finds it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+# Qt's French catalogue and the SVG icon engine that draws the artwork are loaded at run time,
+# so no library scan finds them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, libqt6svg6")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 include(CPack)

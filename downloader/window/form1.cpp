@@ -1,7 +1,6 @@
 #include "form1.h"
 
 #include "alwaysontop.h"
-#include "artwork.h"
 #include "entrynaming.h"
 #include "fontfit.h"
 #include "messagebox.h"
@@ -43,7 +42,6 @@ namespace quorrin::downloader {
 namespace {
 
 const QString ProgramTitle = QStringLiteral("Quorrin");
-const QString BackgroundPicture = QStringLiteral(":/quorrin/background.svg");
 const QSize BackgroundSize(380, 266);
 
 // The window's design is measured in twips, fifteen to a logical pixel.
@@ -51,14 +49,6 @@ QRect fromTwips(int left, int top, int width, int height)
 {
     const auto px = [](int twips) { return qRound(twips / 15.0); };
     return QRect(px(left), px(top), px(width), px(height));
-}
-
-QIcon programIcon()
-{
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0})
-        icon.addPixmap(renderArtwork(QStringLiteral(":/quorrin/icon.svg"), QSize(32, 32), ratio));
-    return icon;
 }
 
 // The queue list. Qt makes the first row current when the list takes the focus without one,
@@ -121,7 +111,7 @@ Form1::Form1(Services services, QWidget *parent)
     CommonDialog1 = std::move(m_services.saveAs);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ProgramTitle);
-    setWindowIcon(programIcon());
+    setWindowIcon(QIcon(QStringLiteral(":/quorrin/icon.svg")));
     setFixedSize(fromTwips(0, 0, 5685, 3945).size());
     createControls();
     placeControls();
@@ -286,10 +276,8 @@ void Form1::CheckForUpdate()
 
 void Form1::paintEvent(QPaintEvent *)
 {
-    const qreal ratio = devicePixelRatioF();
-    if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
-        m_background = renderArtwork(BackgroundPicture, BackgroundSize, ratio);
-    QPainter(this).drawPixmap(0, 0, m_background);
+    QPainter painter(this);
+    m_background.paint(&painter, QRect(QPoint(), BackgroundSize));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QStringList>
 #include <QWidget>
 
@@ -121,7 +122,7 @@ private:
 
     DownloadQueue m_queue;
     bool isReady = false;
-    QPixmap m_background;
+    QIcon m_background{QStringLiteral(":/quorrin/background.svg")};
     QProgressBar *m_progress;
 
     // The batch run under way: the entry at `row`, up to `last`, taken when it started.

@@ -1,7 +1,5 @@
 #include "picturebutton.h"
 
-#include "artwork.h"
-
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
@@ -9,7 +7,7 @@ namespace quorrin::downloader {
 
 PictureButton::PictureButton(const QString &resource, QSize pictureSize, QWidget *parent)
     : QAbstractButton(parent)
-    , m_resource(resource)
+    , m_picture(resource)
     , m_pictureSize(pictureSize)
 {
     setFocusPolicy(Qt::StrongFocus);
@@ -22,24 +20,6 @@ void PictureButton::setFaceColor(const QColor &color)
     update();
 }
 
-QRect PictureButton::pictureRect() const
-{
-    const QRect face = rect().adjusted(1, 1, -1, -1);
-    const QSize fitted = m_pictureSize.scaled(face.size(), Qt::KeepAspectRatio);
-    QRect target(QPoint(0, 0), fitted);
-    target.moveCenter(face.center());
-    return target;
-}
-
-const QPixmap &PictureButton::picture()
-{
-    const QSize size = pictureRect().size();
-    const qreal ratio = devicePixelRatioF();
-    if (m_cache.deviceIndependentSize().toSize() != size || m_cache.devicePixelRatio() != ratio)
-        m_cache = renderArtwork(m_resource, size, ratio);
-    return m_cache;
-}
-
 void PictureButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -48,7 +28,9 @@ void PictureButton::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), down ? face.darker(115) : face);
     painter.setPen(palette().color(underMouse() ? QPalette::Highlight : QPalette::Mid));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    painter.drawPixmap(pictureRect().translated(down ? QPoint(1, 1) : QPoint()), picture());
+    // Fitted into the face, proportions kept, so the words drawn in it stay whole.
+    m_picture.paint(&painter,
+                    rect().adjusted(1, 1, -1, -1).translated(down ? QPoint(1, 1) : QPoint()));
     if (hasFocus()) {
         QStyleOptionFocusRect option;
         option.initFrom(this);

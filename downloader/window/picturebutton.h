@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QPixmap>
+#include <QIcon>
 #include <QSize>
 
 namespace quorrin::downloader {
@@ -22,13 +22,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QRect pictureRect() const;
-    const QPixmap &picture();
-
-    QString m_resource;
+    QIcon m_picture; // drawn at any size and pixel density by the SVG icon engine
     QSize m_pictureSize;
     QColor m_face;
-    QPixmap m_cache;
 };
 
 } // namespace quorrin::downloader

@@ -1,7 +1,6 @@
 #include "form1.h"
 
 #include "alwaysontop.h"
-#include "artwork.h"
 #include "commandline.h"
 #include "fontfit.h"
 #include "installercheck.h"
@@ -280,11 +279,8 @@ void Form1::mouseReleaseEvent(QMouseEvent *event)
 
 void Form1::paintEvent(QPaintEvent *)
 {
-    const qreal ratio = devicePixelRatioF();
-    if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
-        m_background =
-            renderArtwork(QStringLiteral(":/updater/notification.svg"), BackgroundSize, ratio);
-    QPainter(this).drawPixmap(0, 0, m_background);
+    QPainter painter(this);
+    m_background.paint(&painter, QRect(QPoint(), BackgroundSize));
 }
 
 } // namespace quorrin::updater

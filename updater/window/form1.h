@@ -5,6 +5,7 @@
 #include "shellopen.h"
 #include "splashanimation.h"
 
+#include <QIcon>
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
@@ -85,7 +86,7 @@ private:
     SplashState m_splash;
     Services m_services;
     bool m_ended = false;
-    QPixmap m_background;
+    QIcon m_background{QStringLiteral(":/updater/notification.svg")};
 };
 
 } // namespace quorrin::updater
