@@ -166,6 +166,9 @@ private Q_SLOTS:
         QVERIFY(!form->isVisible());
         const QString installer = m_programDir->filePath("setup_quorrin4.exe");
         QTRY_COMPARE_WITH_TIMEOUT(form->installerPath(), installer, 10000);
+        // The path is known once the page is read; the notification shows once the installer
+        // is complete.
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 10000);
         QFile file(installer);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), Installer);
@@ -173,8 +176,6 @@ private Q_SLOTS:
             form->findChild<QLabel *>("labMess")->text(),
             QStringLiteral("Une nouvelle version de\nQuorrin  (révision 4)\nest disponible !\n\n"
                            "Cliquez ici pour l'installer."));
-
-        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 5000);
         QVERIFY(QApplication::focusWidget() == nullptr ||
                 !form->isAncestorOf(QApplication::focusWidget()));
         QCOMPARE(form->x(), qRound((1280 * 15 - 2955 - 50) / 15.0)); // 50 twips from the right
