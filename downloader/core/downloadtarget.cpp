@@ -1,38 +1,120 @@
 #include "downloadtarget.h"
 
-#include "freename.h"
-#include "pathdirectories.h"
-#include "pathexistence.h"
 #include "pathlimits.h"
+#include "systemerror.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace quorrin::downloader {
+namespace {
 
+// The parent of `path` exists: CreatePathDirectories walks down from the top.
+Result<> makeDirectory(const QString &path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return {};
+    const int error = errno;
+    return Failure{QStringLiteral("Impossible de créer le dossier « %1 » : %2")
+                       .arg(path, systemErrorCause(error))};
+}
+
+// A refusal is the entry's last word: nothing is made or sent for it.
+void refuseOverLimits(DownloadTarget &target)
+{
+    if (const Result<> limits = checkPathLimits(target.path); !limits) {
+        target.causes << limits.cause();
+        target.usable = false;
+    }
+}
+
+} // namespace
+
+Result<bool> testExistence(const QString &path)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
+        return true;
+    const int error = errno;
+    // A path under a plain file cannot exist; that is an answer, not a failure.
+    if (error == ENOENT || error == ENOTDIR)
+        return false;
+    return Failure{
+        QStringLiteral("Impossible de vérifier « %1 » : %2").arg(path, systemErrorCause(error))};
+}
+
+// A path ending in "/" names a directory, which is then among its own prefixes.
+QStringList directoryPrefixes(const QString &path)
+{
+    QStringList prefixes;
+    for (qsizetype slash = path.indexOf(QLatin1Char('/')); slash >= 0;
+         slash = path.indexOf(QLatin1Char('/'), slash + 1)) {
+        if (slash > 0) // the root always exists
+            prefixes << path.left(slash);
+    }
+    return prefixes;
+}
+
+Result<> CreatePathDirectories(const QString &path)
+{
+    for (const QString &prefix : directoryPrefixes(path)) {
+        const Result<bool> exists = testExistence(prefix);
+        if (!exists)
+            return Failure{exists.cause()};
+        if (!exists.value()) {
+            if (Result<> made = makeDirectory(prefix); !made)
+                return made;
+        }
+    }
+    return {};
+}
+
+// A dot in a directory's name is no extension: "my.dir/readme" → "my.dir/readme_1".
+QString numberedPath(const QString &path, int number)
+{
+    const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+    qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < nameStart)
+        dot = path.size();
+    return path.left(dot) + QLatin1Char('_') + QString::number(number) + path.mid(dot);
+}
+
+DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists)
+{
+    for (int number = 1;; ++number) {
+        const QString candidate = numberedPath(path, number);
+        const Result<bool> taken = exists(candidate);
+        if (!taken)
+            return {candidate, {taken.cause()}, true};
+        if (!taken.value())
+            return {candidate, {}, true};
+    }
+}
+
+// A failure to make a directory or to test a name is reported and the entry still gets its
+// transfer; only the limits refuse one.
 DownloadTarget prepareTarget(const QString &storedPath)
 {
     DownloadTarget target{storedPath, {}, true};
-    const auto refuseOverLimits = [&target] {
-        if (const Result<> limits = checkPathLimits(target.path); !limits) {
-            target.causes << limits.cause();
-            target.usable = false;
-        }
-    };
     // A name the file system cannot hold is refused before anything is made or sent.
-    refuseOverLimits();
+    refuseOverLimits(target);
     if (!target.usable)
         return target;
     if (const Result<> made = CreatePathDirectories(target.path); !made)
         target.causes << made.cause();
-    // Nothing that stands at the path is replaced: a numbered name is chosen instead.
-    const Existence existence = testExistence(target.path);
-    if (existence.state == Existence::Failed)
-        target.causes << existence.cause;
-    if (existence.state != Existence::Absent) {
-        const FreeName freeName = findFreeName(target.path);
-        if (!freeName.failure.isEmpty())
-            target.causes << freeName.failure;
-        target.path = freeName.path;
+    // Nothing that stands at the path is replaced, nor what may stand at a path that could not
+    // be tested: a numbered name is chosen instead.
+    const Result<bool> exists = testExistence(target.path);
+    if (!exists)
+        target.causes << exists.cause();
+    if (!exists || exists.value()) {
+        const DownloadTarget free = findFreeName(target.path);
+        target.causes << free.causes;
+        target.path = free.path;
     }
-    refuseOverLimits();
+    refuseOverLimits(target);
     return target;
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace quorrin::downloader {
 
@@ -15,10 +19,25 @@ struct DownloadTarget {
     bool usable = true;
 };
 
-// Prepares the target of a stored path, in this order: the path's limits are checked (a
-// refusal ends here); the missing directories are made (a failure is reported and the run
-// goes on); a free name is chosen when something stands at the path (a failed test is
-// reported and the run goes on); the limits of the path chosen are checked again.
+// True when anything (a file, a directory, a link) stands at `path`; under a plain file, nothing.
+Result<bool> testExistence(const QString &path);
+
+// The directories up to the last "/" of `path`, parents first, the root left out.
+QStringList directoryPrefixes(const QString &path);
+
+// Makes the missing directories up to the last "/" of `path`, parents first; stops at a failure.
+Result<> CreatePathDirectories(const QString &path);
+
+// `path` with "_<number>" before the extension of its file name: "DL/a.zip" → "DL/a_1.zip".
+QString numberedPath(const QString &path, int number);
+
+// Answers whether something stands at a path; the file system's own by default.
+using ExistenceTest = std::function<Result<bool>(const QString &)>;
+
+// The first numbered path free of `path`; a failed test takes its candidate, with the cause.
+DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists = testExistence);
+
+// The target of a stored path: limits checked, directories made, a free name chosen if taken.
 DownloadTarget prepareTarget(const QString &storedPath);
 
 // The first numbered path free of the stored one, for a name taken while the transfer runs.

@@ -1,6 +1,6 @@
 #include "pathlimits.h"
 
-#include "pathdirectories.h"
+#include "downloadtarget.h"
 
 #include <QFile>
 

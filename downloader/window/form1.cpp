@@ -434,10 +434,9 @@ void Form1::cmdOpenClick()
 {
     if (!isReady)
         return;
-    QString error;
-    if (!CommonDialog1->showSave(this, &error)) {
-        m_services.showMessage(this,
-                               {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + error});
+    if (const Result<> shown = CommonDialog1->showSave(this); !shown) {
+        m_services.showMessage(
+            this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + shown.cause()});
         return;
     }
     if (!CommonDialog1->fileName().isEmpty())

@@ -5,14 +5,14 @@
 namespace quorrin::downloader {
 
 // No question for an existing file: the run never replaces one, it picks a free name.
-bool QtSaveAsDialog::showSave(QWidget *parent, QString * /*error*/)
+Result<> QtSaveAsDialog::showSave(QWidget *parent)
 {
     const QString chosen = QFileDialog::getSaveFileName(
         parent, QString(), m_fileName, QString(), nullptr,
         QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
     if (!chosen.isEmpty())
         m_fileName = chosen;
-    return true;
+    return {};
 }
 
 } // namespace quorrin::downloader

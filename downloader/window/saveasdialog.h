@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 class QWidget;
@@ -12,9 +14,8 @@ class SaveAsDialog {
 public:
     virtual ~SaveAsDialog() = default;
 
-    // Shows the dialog modally. A cancel keeps fileName() and is no failure; a failure
-    // returns false with a description in `error`.
-    virtual bool showSave(QWidget *parent, QString *error) = 0;
+    // Shows the dialog modally. A cancel keeps fileName() and is no failure.
+    virtual Result<> showSave(QWidget *parent) = 0;
 
     // The last confirmed name, empty until the user has confirmed one.
     QString fileName() const { return m_fileName; }
@@ -26,7 +27,7 @@ protected:
 // The dialog of Qt's own, so that its texts follow the program's language.
 class QtSaveAsDialog final : public SaveAsDialog {
 public:
-    bool showSave(QWidget *parent, QString *error) override;
+    Result<> showSave(QWidget *parent) override;
 };
 
 } // namespace quorrin::downloader

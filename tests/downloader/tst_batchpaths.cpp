@@ -1,6 +1,4 @@
-#include "freename.h"
-#include "pathdirectories.h"
-#include "pathexistence.h"
+#include "downloadtarget.h"
 #include "pathlimits.h"
 #include "testfiles.h"
 
@@ -52,9 +50,9 @@ private Q_SLOTS:
         QCOMPARE(findFreeName(at("a.zip")).path, at("a_1.zip"));
         test::writeFile(at("a_1.zip"));
         QVERIFY(QDir().mkdir(at("a_2.zip"))); // a directory takes the name too
-        const FreeName free = findFreeName(at("a.zip"));
+        const DownloadTarget free = findFreeName(at("a.zip"));
         QCOMPARE(free.path, at("a_3.zip"));
-        QVERIFY(free.failure.isEmpty());
+        QVERIFY(free.causes.isEmpty());
         QVERIFY(QFile::link(at("nowhere"), at("a_3.zip"))); // so does a dangling link
         QCOMPARE(findFreeName(at("a.zip")).path, at("a_4.zip"));
     }
@@ -62,13 +60,14 @@ private Q_SLOTS:
     // A test that fails hands over the candidate under test, with the cause.
     void freeNameWhenTestFails()
     {
-        const FreeName free = findFreeName("/x/a.zip", [](const QString &candidate) {
-            if (candidate == QLatin1String("/x/a_2.zip"))
-                return Existence{Existence::Failed, QStringLiteral("refusé")};
-            return Existence{Existence::Present, {}};
-        });
+        const DownloadTarget free =
+            findFreeName("/x/a.zip", [](const QString &candidate) -> Result<bool> {
+                if (candidate == QLatin1String("/x/a_2.zip"))
+                    return Failure{QStringLiteral("refusé")};
+                return true;
+            });
         QCOMPARE(free.path, QStringLiteral("/x/a_2.zip"));
-        QCOMPARE(free.failure, QStringLiteral("refusé"));
+        QCOMPARE(free.causes, QStringList{QStringLiteral("refusé")});
     }
 
     void prefixes_data()
@@ -108,16 +107,44 @@ private Q_SLOTS:
         QVERIFY(!cause.contains(QLatin1String("deeper")));
     }
 
+    // An empty cause means the test answers `present`; otherwise it fails with that cause.
+    void existence_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("missing") << "missing" << false << "";
+        QTest::newRow("directory") << "." << true << "";
+        // Under a plain file nothing can exist; that is no failure.
+        QTest::newRow("under a plain file") << "plain/child" << false << "";
+        QTest::newRow("name too long")
+            << QString(5000, QLatin1Char('n')) << false << "Nom trop long";
+    }
     void existence()
     {
-        QCOMPARE(testExistence(at("missing")).state, Existence::Absent);
-        QCOMPARE(testExistence(m_dir.path()).state, Existence::Present);
+        QFETCH(QString, relative);
+        QFETCH(bool, present);
+        QFETCH(QString, cause);
         test::writeFile(at("plain"));
-        // Under a plain file nothing can exist; that is no failure.
-        QCOMPARE(testExistence(at("plain/child")).state, Existence::Absent);
-        const Existence tooLong = testExistence(at(QString(5000, QLatin1Char('n'))));
-        QCOMPARE(tooLong.state, Existence::Failed);
-        QVERIFY(tooLong.cause.contains(QLatin1String("Nom trop long")));
+        const Result<bool> exists = testExistence(at(relative));
+        QVERIFY2(exists.ok() == cause.isEmpty(), qPrintable(exists.cause()));
+        if (exists)
+            QCOMPARE(exists.value(), present);
+        else
+            QVERIFY2(exists.cause().contains(cause), qPrintable(exists.cause()));
+    }
+
+    // What stands at a path that cannot be tested is not replaced either: both failed tests are
+    // reported and the numbered name is used.
+    void targetWhenTestFails()
+    {
+        QVERIFY(QFile::link(at("loop"), at("loop"))); // every look through it fails
+        const DownloadTarget target = prepareTarget(at("loop/a.zip"));
+        QCOMPARE(target.path, at("loop/a_1.zip"));
+        QCOMPARE(target.causes.size(), 2);
+        QVERIFY2(target.causes[0].contains(at("loop/a.zip")), qPrintable(target.causes[0]));
+        QVERIFY2(target.causes[1].contains(at("loop/a_1.zip")), qPrintable(target.causes[1]));
+        QVERIFY(target.usable);
     }
 
     // Names are measured in bytes against the file system of the nearest existing directory

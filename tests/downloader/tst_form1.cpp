@@ -35,17 +35,15 @@ public:
     QStringList answers;
     int shown = 0;
 
-    bool showSave(QWidget *, QString *error) override
+    Result<> showSave(QWidget *) override
     {
         ++shown;
         const QString answer = answers.takeFirst();
-        if (answer.startsWith(QLatin1Char('!'))) {
-            *error = answer.mid(1);
-            return false;
-        }
+        if (answer.startsWith(QLatin1Char('!')))
+            return Failure{answer.mid(1)};
         if (!answer.isEmpty())
             m_fileName = answer;
-        return true;
+        return {};
     }
 };
 
@@ -476,8 +474,7 @@ private Q_SLOTS:
         fileDialog.start(50);
         question.start(50);
         QtSaveAsDialog dialog;
-        QString error;
-        QVERIFY(dialog.showSave(nullptr, &error));
+        QVERIFY(dialog.showSave(nullptr).ok());
         QVERIFY(!asked);
         QCOMPARE(dialog.fileName(), existing);
     }
