@@ -70,27 +70,29 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // form1.cpp: the controls, the start and the buttons beside the queue.
     void createControls();
     void placeControls();
     void describeControls();
     void connectControls();
     void Form_Load();
     void CheckForUpdate();
+    void cmdOpenClick();
+    void cmdEffaceClick();
+    void chkAlwaysOnTopClick();
 
+    // form1queue.cpp: editing the queue.
     bool queueIsEmpty() const { return m_queue.isEmpty(); }
     void showQueue();
     void setTextQuietly(QLineEdit *box, const QString &text);
-
     void txtPageChange();
     void pasteIntoPage(const QString &text);
     void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
     void listDlDelete();
-    void cmdOpenClick();
-    void cmdEffaceClick();
-    void chkAlwaysOnTopClick();
 
+    // form1run.cpp: the batch run.
     void cmdDownLoadClick();
     void downloadEntry();
     bool startEntry();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QListWidget>
+
+namespace quorrin::downloader {
+
+// The queue list. Qt makes the first row current when the list takes the focus without one,
+// unselected: here the focus alone neither shows nor edits an entry, and Delete has nothing
+// to act on until a row is visibly selected.
+class QueueList : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+};
+
+} // namespace quorrin::downloader
