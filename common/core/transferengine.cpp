@@ -46,6 +46,7 @@ public:
 
 private:
     void serve();
+    void abandonAll();
     void takeCommands();
     void begin(const std::shared_ptr<Job> &job);
     void startTry(const std::shared_ptr<Job> &job);
@@ -130,17 +131,19 @@ void Engine::serve()
         // libcurl wakes sooner when one of its own timers is due.
         curl_multi_poll(m_multi.get(), nullptr, 0, pollTimeout(), nullptr);
     }
+    abandonAll();
+}
+
+// The process ends: what is still under way is abandoned, leaving nothing behind but what a
+// later run is to continue.
+void Engine::abandonAll()
+{
     m_waiting.clear();
-    // The process ends: what is still under way is abandoned, leaving nothing behind but what
-    // a later run is to continue.
     while (!m_running.empty()) {
         Job &job = *m_running.begin()->second;
         {
             const std::lock_guard lock(job.mutex);
-            job.observer = nullptr;
-            if (job.file && job.options.keepPartial)
-                job.file->keep();
-            job.file.reset();
+            job.letGo(job.options.keepPartial);
         }
         remove(job.easy.get());
     }
@@ -251,6 +254,15 @@ Engine &engine()
     return instance;
 }
 
+// Web pages come over HTTP(S) only; files also over FTP.
+bool isAllowedAddress(const QByteArray &url, TransferOptions::Protocols protocols)
+{
+    const QString scheme = QString::fromLatin1(url.left(url.indexOf(':')));
+    const bool webPage = protocols == TransferOptions::Protocols::WebPages;
+    return isDownloadScheme(scheme) && (!webPage || scheme.compare(QLatin1String("http")) == 0 ||
+                                        scheme.compare(QLatin1String("https")) == 0);
+}
+
 } // namespace
 
 std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &path,
@@ -261,29 +273,14 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
     job->options.stallTimeout = std::max(job->options.stallTimeout, std::chrono::milliseconds(1));
     job->observer = observer;
     job->url = percentEncodedUrl(url);
-    const QString scheme = QString::fromLatin1(job->url.left(job->url.indexOf(':')));
-    const bool webPage = job->options.protocols == TransferOptions::Protocols::WebPages;
-    const bool allowed =
-        isDownloadScheme(scheme) && (!webPage || scheme.compare(QLatin1String("http")) == 0 ||
-                                     scheme.compare(QLatin1String("https")) == 0);
+    const bool allowed = isAllowedAddress(job->url, job->options.protocols);
     const std::lock_guard lock(job->mutex);
     if (job->url.isEmpty() || !allowed) {
         job->finish(failed(DownloadFailure::UnsupportedAddress));
         return job;
     }
-    if (path) {
-        job->path = *path;
-        job->file = job->options.keepPartial ? std::make_unique<PartFile>(*path, job->url)
-                                             : std::make_unique<PartFile>(*path);
-        if (!job->file->isOpen()) {
-            job->finish(failed(job->file->failure()));
-            return job;
-        }
-        // What an earlier run left is continued as bytes of this transfer's first try.
-        job->validator = job->file->record().validator;
-        job->total = job->file->record().total;
-        job->best = job->file->size();
-    }
+    if (path && !job->openFile(*path))
+        return job;
     engine().submit(job);
     return job;
 }
@@ -296,10 +293,7 @@ void cancel(const std::shared_ptr<Job> &job, bool keepData)
         const std::lock_guard lock(job->mutex);
         if (!job->observer)
             return;
-        job->observer = nullptr;
-        if (job->file && keepData)
-            job->file->keep();
-        job->file.reset();
+        job->letGo(keepData);
     }
     engine().drop(job);
 }
