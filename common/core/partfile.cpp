@@ -1,11 +1,12 @@
 #include "partfile.h"
 
+#include "fileplacement.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,15 +57,6 @@ QByteArray directoryOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-void syncDirectory(const QByteArray &directory)
-{
-    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd); // only makes the rename durable sooner; the file's data is already synced
-    ::close(fd);
 }
 
 } // namespace
@@ -266,7 +258,7 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         fail(errno);
         return false;
     }
-    if (!place(replace)) {
+    if (!placeFile(m_temporary, m_target, replace)) {
         const int error = errno;
         if (!replace && error == EEXIST) {
             m_failure = DownloadFailure::TargetTaken;
@@ -286,24 +278,6 @@ void PartFile::retarget(const QString &target)
 {
     m_target = QFile::encodeName(target);
     m_failure = DownloadFailure::None;
-}
-
-// Renames the part file onto the target; without `replace`, only where nothing stands yet
-// (with a hard link where the file system cannot rename so).
-bool PartFile::place(bool replace)
-{
-    const char *from = m_temporary.constData();
-    const char *to = m_target.constData();
-    if (replace)
-        return ::rename(from, to) == 0;
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    if (::link(from, to) != 0)
-        return false;
-    ::unlink(from);
-    return true;
 }
 
 void PartFile::fail(int error)
