@@ -59,6 +59,23 @@ QByteArray directoryOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
+// Opens the visible part file, or creates it where there is none; -1 when neither works or
+// what has that name is no regular file. `created` tells a new file from one that was there.
+int openVisible(const QByteArray &path, bool &created, struct stat &status)
+{
+    created = true;
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 PartFile::PartFile(const QString &target)
@@ -77,16 +94,8 @@ PartFile::PartFile(const QString &target, const QByteArray &url)
         return;
     const QByteArray visible = m_target + ".part";
     bool created = true;
-    int fd = ::open(visible.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    }
     struct stat status {};
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
+    const int fd = openVisible(visible, created, status);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         m_failure = DownloadFailure::BeingDownloadedElsewhere;
