@@ -183,7 +183,9 @@ bool PartFile::restart()
         fail(errno);
         return false;
     }
-    m_size = m_writebackStart = 0;
+    // What the disk was asked to write of the old bytes says nothing of the new ones: the
+    // record must not claim them as held after the next step.
+    m_size = m_writebackStart = m_writtenBack = 0;
     if (m_keepable)
         ResumeRecord::writeHeld(m_fd, 0);
     return true;
