@@ -1,11 +1,12 @@
 #include "partfile.h"
 
+#include "fileplacement.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -58,13 +59,21 @@ QByteArray directoryOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-void syncDirectory(const QByteArray &directory)
+// Opens the visible part file, or creates it where there is none; -1 when neither works or
+// what has that name is no regular file. `created` tells a new file from one that was there.
+int openVisible(const QByteArray &path, bool &created, struct stat &status)
 {
-    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd); // only makes the rename durable sooner; the file's data is already synced
-    ::close(fd);
+    created = true;
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -85,16 +94,8 @@ PartFile::PartFile(const QString &target, const QByteArray &url)
         return;
     const QByteArray visible = m_target + ".part";
     bool created = true;
-    int fd = ::open(visible.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    }
     struct stat status {};
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
+    const int fd = openVisible(visible, created, status);
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         m_failure = DownloadFailure::BeingDownloadedElsewhere;
@@ -182,7 +183,9 @@ bool PartFile::restart()
         fail(errno);
         return false;
     }
-    m_size = m_writebackStart = 0;
+    // What the disk was asked to write of the old bytes says nothing of the new ones: the
+    // record must not claim them as held after the next step.
+    m_size = m_writebackStart = m_writtenBack = 0;
     if (m_keepable)
         ResumeRecord::writeHeld(m_fd, 0);
     return true;
@@ -266,7 +269,7 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         fail(errno);
         return false;
     }
-    if (!place(replace)) {
+    if (!placeFile(m_temporary, m_target, replace)) {
         const int error = errno;
         if (!replace && error == EEXIST) {
             m_failure = DownloadFailure::TargetTaken;
@@ -286,24 +289,6 @@ void PartFile::retarget(const QString &target)
 {
     m_target = QFile::encodeName(target);
     m_failure = DownloadFailure::None;
-}
-
-// Renames the part file onto the target; without `replace`, only where nothing stands yet
-// (with a hard link where the file system cannot rename so).
-bool PartFile::place(bool replace)
-{
-    const char *from = m_temporary.constData();
-    const char *to = m_target.constData();
-    if (replace)
-        return ::rename(from, to) == 0;
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    if (::link(from, to) != 0)
-        return false;
-    ::unlink(from);
-    return true;
 }
 
 void PartFile::fail(int error)

@@ -60,7 +60,6 @@ public:
 private:
     bool checkTarget(int &mode);
     bool create(const QByteArray &directory, const QByteArray &name, int mode);
-    bool place(bool replace);
     void startWriteback();
     void fail(int error);
     void discard();

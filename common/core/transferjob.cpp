@@ -9,6 +9,30 @@ DownloadResult failed(DownloadFailure failure, long detail)
     return {false, failureCause(failure, detail), failure, {}};
 }
 
+bool Job::openFile(const QString &target)
+{
+    path = target;
+    file = options.keepPartial ? std::make_unique<PartFile>(target, url)
+                               : std::make_unique<PartFile>(target);
+    if (!file->isOpen()) {
+        finish(failed(file->failure()));
+        return false;
+    }
+    // What an earlier run left is continued as bytes of this transfer's first try.
+    validator = file->record().validator;
+    total = file->record().total;
+    best = file->size();
+    return true;
+}
+
+void Job::letGo(bool keepData)
+{
+    observer = nullptr;
+    if (file && keepData)
+        file->keep();
+    file.reset();
+}
+
 size_t receiveHeader(char *data, size_t, size_t count, void *userData)
 {
     static_cast<Job *>(userData)->head.addLine(QByteArrayView(data, qsizetype(count)));

@@ -67,6 +67,12 @@ struct Job {
         curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
         return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
     }
+    // Opens the file the job writes into, before the job reaches the engine; false, with the
+    // job finished, when it cannot be.
+    bool openFile(const QString &target);
+    // The observer is never told again, and of the file stays only what a later run may
+    // continue (with `keepData`).
+    void letGo(bool keepData);
     // Drops the bytes held, for a try that starts the file over.
     void startOver()
     {
