@@ -32,7 +32,10 @@ case "${1:-}" in
     configure=()
     [ -f build/CMakeCache.txt ] || configure=(-DQUORRIN_BUILD_TESTS=OFF)
     cmake -S . -B build -G Ninja "${configure[@]}" >/dev/null
-    cmake --build build --target quorrin updater
+    # The updater exists only in a build that names an update site.
+    targets=(quorrin)
+    grep -q '^QUORRIN_UPDATE_BASE_URL:STRING=.' build/CMakeCache.txt && targets+=(updater)
+    cmake --build build --target "${targets[@]}"
     exec build/bin/quorrin
     ;;
   test)
