@@ -29,6 +29,9 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Un fichier de ce nom est apparu pendant le téléchargement");
     case DownloadFailure::BeingDownloadedElsewhere:
         return QStringLiteral("Ce fichier est déjà en cours de téléchargement ailleurs");
+    case DownloadFailure::PartFileReplaced:
+        return QStringLiteral(
+            "Le fichier partiel a été déplacé ou remplacé par un autre programme");
     case DownloadFailure::TargetIsDirectory:
         return QStringLiteral("Un dossier porte déjà le nom du fichier à enregistrer");
     case DownloadFailure::UnsupportedAddress:
@@ -41,6 +44,8 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Le serveur ne répond pas (délai dépassé)");
     case DownloadFailure::Stalled:
         return QStringLiteral("Transfert bloqué : plus aucune donnée reçue");
+    case DownloadFailure::TooSlow:
+        return QStringLiteral("Transfert trop lent : le serveur n'envoie presque plus rien");
     case DownloadFailure::Interrupted:
         return QStringLiteral("Transfert interrompu avant la fin du fichier");
     case DownloadFailure::HttpError:
@@ -51,6 +56,8 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Accès refusé par le serveur");
     case DownloadFailure::RedirectRefused:
         return QStringLiteral("Redirection refusée vers une adresse non prise en charge");
+    case DownloadFailure::InsecureRedirect:
+        return QStringLiteral("Redirection refusée : elle quitte la connexion sécurisée (https)");
     case DownloadFailure::TooManyRedirects:
         return QStringLiteral("Trop de redirections");
     case DownloadFailure::CertificateRejected:
@@ -71,6 +78,11 @@ QString failureCause(DownloadFailure failure, long detail)
         return QStringLiteral("Fichier refusé : il n'est pas celui attendu");
     case DownloadFailure::UnexpectedAnswer:
         return QStringLiteral("Réponse inattendue du serveur : ce n'est pas le fichier entier");
+    case DownloadFailure::InconsistentAnswer:
+        return QStringLiteral(
+            "Réponse incohérente du serveur : elle contredit ce qu'il a dit de ce fichier");
+    case DownloadFailure::InvalidAnswer:
+        return QStringLiteral("Réponse invalide du serveur : deux longueurs différentes");
     case DownloadFailure::Other:
         break;
     }

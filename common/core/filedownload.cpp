@@ -30,6 +30,12 @@ public:
         m_ended.notify_all();
     }
 
+    void abandoned() override
+    {
+        finished({false, failureCause(DownloadFailure::Cancelled), DownloadFailure::Cancelled, {}},
+                 {}, {});
+    }
+
     DownloadResult wait()
     {
         std::unique_lock lock(m_mutex);

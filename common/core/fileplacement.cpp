@@ -1,11 +1,69 @@
 #include "fileplacement.h"
 
+#include <QRandomGenerator>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorrin {
+namespace {
+
+QByteArray descriptorPath(int fd)
+{
+    return "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+QByteArray directoryOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// A name nobody else uses in the directory of `path`, for a file on its way there.
+QByteArray hiddenNameBeside(const QByteArray &path)
+{
+    return directoryOf(path) + "/.quorrin-" +
+           QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+}
+
+bool linkOpenFile(int fd, const QByteArray &to)
+{
+    return ::linkat(AT_FDCWD, descriptorPath(fd).constData(), AT_FDCWD, to.constData(),
+                    AT_SYMLINK_FOLLOW) == 0;
+}
+
+} // namespace
+
+bool canNameOpenFiles()
+{
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+bool placeOpenFile(int fd, const QByteArray &to, bool replace)
+{
+    if (!replace)
+        return linkOpenFile(fd, to); // a link never replaces what has the name
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QByteArray hidden = hiddenNameBeside(to);
+        if (!linkOpenFile(fd, hidden)) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::rename(hidden.constData(), to.constData()) == 0)
+            return true;
+        const int error = errno;
+        ::unlink(hidden.constData());
+        errno = error;
+        return false;
+    }
+    errno = EEXIST;
+    return false;
+}
 
 bool placeFile(const QByteArray &from, const QByteArray &to, bool replace)
 {
@@ -19,6 +77,14 @@ bool placeFile(const QByteArray &from, const QByteArray &to, bool replace)
         return false;
     ::unlink(from.constData());
     return true;
+}
+
+bool namesFile(const QByteArray &path, int fd)
+{
+    struct stat named {};
+    struct stat open {};
+    return ::fstatat(AT_FDCWD, path.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 void syncDirectory(const QByteArray &directory)

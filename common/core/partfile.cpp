@@ -1,6 +1,7 @@
 #include "partfile.h"
 
 #include "fileplacement.h"
+#include "urlencoding.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -59,70 +61,55 @@ QByteArray directoryOf(const QByteArray &path)
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-// Opens the visible part file, or creates it where there is none; -1 when neither works or
-// what has that name is no regular file. `created` tells a new file from one that was there.
-int openVisible(const QByteArray &path, bool &created, struct stat &status)
+bool isOpenFailureOfTmpfile(int error)
 {
-    created = true;
-    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    }
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
+    // The file system, or the kernel, cannot make a file without a name.
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+int openUnnamed(const QByteArray &directory)
+{
+    if (!canNameOpenFiles()) {
+        errno = EOPNOTSUPP;
         return -1;
     }
-    return fd;
+    return ::open(directory.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+}
+
+void setMode(int fd, int mode)
+{
+    if (mode >= 0)
+        ::fchmod(fd, mode_t(mode));
 }
 
 } // namespace
 
-PartFile::PartFile(const QString &target)
+// Record writes and the confirmations of what the disk holds take turns, and a confirmation
+// that was on its way when the file started over confirms nothing.
+struct PartFile::RecordGuard {
+    std::mutex mutex;
+    unsigned generation = 0;
+};
+
+PartFile::PartFile(const QString &target, Defer defer)
     : m_target(QFile::encodeName(target))
+    , m_defer(std::move(defer))
+    , m_guard(std::make_shared<RecordGuard>())
 {
     int mode = -1;
     if (checkTarget(mode))
-        create(directoryOf(m_target), nameOf(m_target), mode);
+        createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
 
-PartFile::PartFile(const QString &target, const QByteArray &url)
+PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer)
     : m_target(QFile::encodeName(target))
+    , m_defer(std::move(defer))
+    , m_guard(std::make_shared<RecordGuard>())
 {
     int mode = -1;
-    if (!checkTarget(mode))
-        return;
-    const QByteArray visible = m_target + ".part";
-    bool created = true;
-    struct stat status {};
-    const int fd = openVisible(visible, created, status);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        m_failure = DownloadFailure::BeingDownloadedElsewhere;
-        return;
-    }
-    const std::optional<ResumeRecord> earlier =
-        fd >= 0 && !created ? ResumeRecord::read(fd) : std::nullopt;
-    // A file of that name that is not one of ours is never touched.
-    if (fd < 0 || (!created && !earlier)) {
-        if (fd >= 0)
-            ::close(fd);
-        create(directoryOf(m_target), nameOf(m_target), mode);
-        return;
-    }
-    m_fd = fd;
-    m_temporary = visible;
-    m_record.url = url;
-    if (earlier && earlier->url == url && !earlier->validator.isEmpty()) {
-        m_record = *earlier;
-        m_record.held = std::min<qint64>(earlier->held, status.st_size);
-    }
-    if (::ftruncate(m_fd, m_record.held) != 0 || ::lseek(m_fd, m_record.held, SEEK_SET) < 0) {
-        fail(errno);
-        return;
-    }
-    m_size = m_writebackStart = m_record.held;
-    m_keepable = m_record.write(m_fd);
+    if (checkTarget(mode) && !openVisible(withoutUserInfo(url), mode) &&
+        m_failure == DownloadFailure::None)
+        createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
 
 // The target must be a file or nothing; a replaced file's permissions go to the new one.
@@ -151,48 +138,161 @@ PartFile::~PartFile()
 
 QString PartFile::temporaryPath() const
 {
+    if (m_temporary.isEmpty() && m_fd >= 0)
+        return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
     return QFile::decodeName(m_temporary);
 }
 
-bool PartFile::create(const QByteArray &directory, const QByteArray &name, int mode)
+// A file that nobody can find until it is complete, where the system allows it.
+void PartFile::createHidden(const QByteArray &directory, const QByteArray &name, int mode)
 {
+    m_fd = openUnnamed(directory);
+    if (m_fd >= 0) {
+        setMode(m_fd, mode);
+        return;
+    }
+    if (!isOpenFailureOfTmpfile(errno)) {
+        m_failure = failureOfErrno(errno);
+        return;
+    }
     const QByteArray stem = name.left(MaxNameInPartFile);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray candidate = directory + '/' + '.' + stem + '.' + randomSuffix() + ".part";
-        m_fd = ::open(candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_fd = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_temporary = candidate;
-            if (mode >= 0)
-                ::fchmod(m_fd, mode_t(mode));
-            return true;
+            setMode(m_fd, mode);
+            return;
         }
         if (errno != EEXIST) {
             m_failure = failureOfErrno(errno);
-            return false;
+            return;
         }
     }
     m_failure = DownloadFailure::WriteFailed;
+}
+
+// Continues the visible part file, or makes it; false when the data has to go elsewhere
+// (failure() set when nowhere).
+bool PartFile::openVisible(const QByteArray &url, int mode)
+{
+    const QByteArray visible = m_target + ".part";
+    // Another process may make or replace the file between two of these steps.
+    for (int attempt = 0; attempt < 3 && m_failure == DownloadFailure::None; ++attempt) {
+        const int fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd >= 0) {
+            if (continueVisible(fd, visible, url))
+                return true;
+            if (m_failure != DownloadFailure::None || namesFile(visible, fd))
+                return false; // in use elsewhere, or not ours
+            continue;
+        }
+        if (errno != ENOENT)
+            return false; // a link, or something that cannot be opened: not ours
+        if (createVisible(visible, url, mode))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
     return false;
+}
+
+// Gives the new file its lock and its record before its name, so that whoever finds it finds
+// it locked and recorded.
+bool PartFile::createVisible(const QByteArray &visible, const QByteArray &url, int mode)
+{
+    m_record.url = url;
+    int fd = openUnnamed(directoryOf(visible));
+    const bool unnamed = fd >= 0;
+    if (!unnamed && !isOpenFailureOfTmpfile(errno)) {
+        m_failure = failureOfErrno(errno);
+        return false;
+    }
+    if (!unnamed)
+        fd = ::open(visible.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        if (errno != EEXIST)
+            m_failure = failureOfErrno(errno);
+        return false;
+    }
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    setMode(fd, mode);
+    m_keepable = m_record.write(fd);
+    // Without a record nobody can continue the file: it needs no name.
+    if (unnamed && m_keepable && !placeOpenFile(fd, visible, false)) {
+        const int error = errno;
+        ::close(fd);
+        m_keepable = false;
+        if (error != EEXIST)
+            m_failure = failureOfErrno(error);
+        errno = error;
+        return false;
+    }
+    m_fd = fd;
+    if (!unnamed || m_keepable)
+        m_temporary = visible;
+    return true;
+}
+
+// Takes over the part file `fd` opened at `visible` when it is one of ours and nobody else
+// holds it; false otherwise, with `fd` closed.
+bool PartFile::continueVisible(int fd, const QByteArray &visible, const QByteArray &url)
+{
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        m_failure = DownloadFailure::BeingDownloadedElsewhere;
+        return false;
+    }
+    const std::optional<ResumeRecord> earlier = ResumeRecord::read(fd);
+    if (!earlier || !namesFile(visible, fd)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_temporary = visible;
+    m_record.url = url;
+    if (withoutUserInfo(earlier->url) == url && !earlier->validator.isEmpty()) {
+        m_record = *earlier;
+        m_record.url = url;
+        m_record.held = std::min<qint64>(earlier->held, status.st_size);
+    }
+    if (::ftruncate(m_fd, m_record.held) != 0 || ::lseek(m_fd, m_record.held, SEEK_SET) < 0) {
+        fail(errno);
+        return true;
+    }
+    m_size = m_writebackStart = m_record.held;
+    m_keepable = m_record.write(m_fd);
+    return true;
 }
 
 bool PartFile::restart()
 {
     if (m_fd < 0)
         return false;
+    {
+        // The record stops claiming the old bytes before they go.
+        const std::lock_guard lock(m_guard->mutex);
+        ++m_guard->generation;
+        if (m_keepable)
+            ResumeRecord::writeHeld(m_fd, 0);
+    }
     if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
         fail(errno);
         return false;
     }
-    // What the disk was asked to write of the old bytes says nothing of the new ones: the
-    // record must not claim them as held after the next step.
     m_size = m_writebackStart = m_writtenBack = 0;
-    if (m_keepable)
-        ResumeRecord::writeHeld(m_fd, 0);
+    m_flushed = false;
     return true;
 }
 
 void PartFile::recordVersion(const QByteArray &validator, qint64 total)
 {
+    const std::lock_guard lock(m_guard->mutex);
     m_record.validator = validator;
     m_record.total = total;
     m_record.held = m_size;
@@ -208,10 +308,12 @@ void PartFile::keep()
         discard();
         return;
     }
-    ResumeRecord::writeHeld(m_fd, m_size);
-    ::close(m_fd);
-    m_fd = -1;
+    {
+        const std::lock_guard lock(m_guard->mutex);
+        ResumeRecord::writeHeld(m_fd, m_size);
+    }
     m_temporary.clear();
+    close();
 }
 
 bool PartFile::write(const char *data, std::size_t size)
@@ -227,49 +329,85 @@ bool PartFile::write(const char *data, std::size_t size)
         data += written;
         size -= std::size_t(written);
         m_size += written;
+        m_flushed = false;
     }
     startWriteback();
     return m_fd >= 0;
 }
 
-// The final fsync must wait for every byte to reach the disk. Starting the disk's work while
+// The final flush must wait for every byte to reach the disk. Starting the disk's work while
 // the data still arrives lets the two overlap, instead of adding the whole write-out of a
-// large file after its transfer.
+// large file after its transfer. What the disk was asked to write a step ago is there by the
+// next step: a part file that a crash or a power cut stops can be continued from it.
 void PartFile::startWriteback()
 {
 #ifdef __linux__
-    if (m_fd >= 0 && m_size - m_writebackStart >= WritebackStep) {
-        // What the disk was asked to write a step ago is there by now: a part file that a
-        // crash or a power cut stops can be continued from it.
-        if (m_keepable && m_writtenBack > 0) {
-            ::sync_file_range(m_fd, 0, m_writtenBack,
+    if (m_fd < 0 || m_size - m_writebackStart < WritebackStep)
+        return;
+    const qint64 from = m_writebackStart;
+    const qint64 length = m_size - from;
+    const qint64 confirmed = m_keepable ? m_writtenBack : 0;
+    m_writtenBack = m_writebackStart = m_size;
+    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const auto confirm = [fd, from, length, confirmed, guard = m_guard,
+                          generation = m_guard->generation] {
+        ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+        if (confirmed > 0) {
+            ::sync_file_range(fd, 0, confirmed,
                               SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
                                   SYNC_FILE_RANGE_WAIT_AFTER);
-            ResumeRecord::writeHeld(m_fd, m_writtenBack);
+            const std::lock_guard lock(guard->mutex);
+            if (guard->generation == generation)
+                ResumeRecord::writeHeld(fd, confirmed);
         }
-        ::sync_file_range(m_fd, m_writebackStart, m_size - m_writebackStart, SYNC_FILE_RANGE_WRITE);
-        m_writtenBack = m_size;
-        m_writebackStart = m_size;
-    }
+        ::close(fd);
+    };
+    if (m_defer)
+        m_defer(confirm);
+    else
+        confirm();
 #endif
+}
+
+bool PartFile::flush()
+{
+    if (m_fd < 0)
+        return false;
+    if (!m_flushed && ::fdatasync(m_fd) != 0) {
+        fail(errno);
+        return false;
+    }
+    m_flushed = true;
+    return true;
 }
 
 bool PartFile::commit(const QByteArray &origin, bool replace)
 {
-    if (m_fd < 0)
+    if (!flush())
         return false;
+    if (!m_temporary.isEmpty() && !namesFile(m_temporary, m_fd)) {
+        // Whatever has the name now is somebody else's.
+        m_temporary.clear();
+        close();
+        m_failure = DownloadFailure::PartFileReplaced;
+        return false;
+    }
+    if (m_keepable) {
+        const std::lock_guard lock(m_guard->mutex);
+        ResumeRecord::erase(m_fd);
+    }
     // The freedesktop convention that browsers follow; a file system without extended
     // attributes simply keeps none.
-    if (m_keepable)
-        ResumeRecord::erase(m_fd);
     if (!origin.isEmpty())
         ::fsetxattr(m_fd, "user.xdg.origin.url", origin.constData(), size_t(origin.size()), 0);
-    // Some file systems report a full disk only when the data is flushed or the file closed.
+    // Some file systems report a full disk only when the file is flushed whole.
     if (::fsync(m_fd) != 0) {
         fail(errno);
         return false;
     }
-    if (!placeFile(m_temporary, m_target, replace)) {
+    if (!place(replace)) {
         const int error = errno;
         if (!replace && error == EEXIST) {
             m_failure = DownloadFailure::TargetTaken;
@@ -278,11 +416,20 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         fail(error);
         return false;
     }
-    ::close(m_fd);
-    m_fd = -1;
+    if (!m_temporary.isEmpty() && namesFile(m_temporary, m_fd))
+        ::unlink(m_temporary.constData());
     m_temporary.clear();
+    close();
     syncDirectory(directoryOf(m_target));
     return true;
+}
+
+// The file that was written goes to the target, not whatever its name shows by now.
+bool PartFile::place(bool replace)
+{
+    if (canNameOpenFiles())
+        return placeOpenFile(m_fd, m_target, replace);
+    return placeFile(m_temporary, m_target, replace);
 }
 
 void PartFile::retarget(const QString &target)
@@ -298,16 +445,20 @@ void PartFile::fail(int error)
     discard();
 }
 
+// The name goes while the file is still locked: nobody can take the file over in between.
 void PartFile::discard()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    if (!m_temporary.isEmpty()) {
+    if (!m_temporary.isEmpty() && m_fd >= 0 && namesFile(m_temporary, m_fd))
         ::unlink(m_temporary.constData());
-        m_temporary.clear();
-    }
+    m_temporary.clear();
+    close();
+}
+
+void PartFile::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 } // namespace quorrin

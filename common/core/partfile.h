@@ -7,24 +7,34 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 
 namespace quorrin {
 
-// A new, uniquely named temporary file beside a target (".<name>.XXXXXX.part" in the target's
-// directory), which only commit() puts at the target's path, in one rename. Until then the
-// target is left alone; a part file that is not committed is removed when destroyed.
+// The file a download writes into until it is complete, beside its target; only commit() puts
+// it at the target's path, in one step. Until then the target is left alone; a part file that
+// is neither committed nor kept is removed when destroyed.
+//
+// The slow part of its upkeep, waiting for the disk to confirm what it wrote, goes to
+// `defer` (run at once when none is given), in the order it was asked for.
 class PartFile {
 public:
-    // Creates the temporary file; when that is not possible, isOpen() is false and failure()
-    // says why. The target's path is used exactly as given: no pattern characters.
-    explicit PartFile(const QString &target);
+    using Defer = std::function<void(std::function<void()>)>;
+
+    // A new file without a name, or where the system cannot name one later, a uniquely
+    // named hidden one (".<name>.XXXXXX.part"); when neither is possible, isOpen() is false
+    // and failure() says why. The target's path is used exactly as given: no pattern
+    // characters.
+    explicit PartFile(const QString &target, Defer defer = {});
     // The visible part file "<target>.part", for a download of `url` that a later run may
-    // continue: one of ours for `url` goes on from the bytes its record says are on disk, one
-    // of ours for another address starts over, and a file of that name that is not ours is
-    // left alone (the data then goes to a hidden temporary file, as above). While it is open
-    // it is locked: another process that downloads into it fails with
-    // BeingDownloadedElsewhere.
-    PartFile(const QString &target, const QByteArray &url);
+    // continue: one of ours for `url` (compared without user name and password) goes on from
+    // the bytes its record says are on disk, one of ours for another address starts over, and
+    // a file of that name that is not ours is left alone (the data then goes to a hidden file,
+    // as above). It is locked while open, and has its lock and its record before anyone can
+    // find it: another process that downloads into it fails with BeingDownloadedElsewhere.
+    // The record never holds the address's user name and password.
+    PartFile(const QString &target, const QByteArray &url, Defer defer = {});
     ~PartFile();
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
@@ -33,6 +43,7 @@ public:
     DownloadFailure failure() const { return m_failure; }
     // Bytes written so far.
     qint64 size() const { return m_size; }
+    // A path that reads exactly the data written, for a check before commit().
     QString temporaryPath() const;
 
     // What an earlier run recorded of the file whose bytes this holds (validator and total
@@ -48,31 +59,45 @@ public:
     bool restart();
     // Appends all of `data`; false (and failure() set) when the disk refuses it.
     bool write(const char *data, std::size_t size);
-    // Flushes the data to the disk and renames the part file onto the target, replacing what
-    // was there. False, with failure() set and the target untouched, when any step fails.
-    // A non-empty `origin` is recorded as the address the file came from, where the file
-    // system keeps extended attributes. Without `replace`, a target that something took
-    // meanwhile is left alone: failure() is then TargetTaken, and the data stays for
-    // retarget() and another commit().
+    // Waits until the data written is on the disk: the long part of commit(), which can be
+    // done before it.
+    bool flush();
+    // Puts the file that was written at the target, its data flushed first, replacing what
+    // was there; a non-empty `origin` is recorded as the address the file came from, where
+    // the file system keeps extended attributes. False, with failure() set and the target
+    // untouched, when any step fails; a part file that another process moved, removed or
+    // replaced fails as PartFileReplaced, and what took its name is left alone. Without
+    // `replace`, a target that something took meanwhile is left alone: failure() is then
+    // TargetTaken, and the data stays for retarget() and another commit().
     bool commit(const QByteArray &origin = {}, bool replace = true);
     void retarget(const QString &target);
 
 private:
+    struct RecordGuard;
+
     bool checkTarget(int &mode);
-    bool create(const QByteArray &directory, const QByteArray &name, int mode);
+    void createHidden(const QByteArray &directory, const QByteArray &name, int mode);
+    bool openVisible(const QByteArray &url, int mode);
+    bool createVisible(const QByteArray &visible, const QByteArray &url, int mode);
+    bool continueVisible(int fd, const QByteArray &visible, const QByteArray &url);
+    bool place(bool replace);
     void startWriteback();
     void fail(int error);
     void discard();
+    void close();
 
     QByteArray m_target;
-    QByteArray m_temporary;
+    QByteArray m_temporary; // its name; empty for a file without one
     int m_fd = -1;
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;
     qint64 m_writtenBack = 0; // bytes the disk has been asked to write
+    bool m_flushed = false;
     ResumeRecord m_record;
     bool m_keepable = false; // a visible part file with its record
     DownloadFailure m_failure = DownloadFailure::None;
+    Defer m_defer;
+    std::shared_ptr<RecordGuard> m_guard;
 };
 
 } // namespace quorrin

@@ -26,6 +26,19 @@ bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &total)
 
 } // namespace
 
+// Several equal values, in one line or in several, are one length (RFC 9112, 6.3).
+void ResponseHead::addContentLength(const QByteArray &value)
+{
+    for (const QByteArray &item : value.split(',')) {
+        bool ok = false;
+        const qint64 length = item.trimmed().toLongLong(&ok);
+        if (!ok || length < 0 || (contentLength >= 0 && length != contentLength))
+            conflictingLengths = true;
+        else
+            contentLength = length;
+    }
+}
+
 void ResponseHead::addLine(QByteArrayView line)
 {
     const QByteArray text = line.toByteArray().trimmed();
@@ -48,7 +61,7 @@ void ResponseHead::addLine(QByteArrayView line)
     else if (name == "retry-after")
         retryAfter = value;
     else if (name == "content-length")
-        contentLength = value.toLongLong();
+        addContentLength(value);
 }
 
 QByteArray resumeValidator(const ResponseHead &head)
@@ -58,20 +71,49 @@ QByteArray resumeValidator(const ResponseHead &head)
     return head.etag.isEmpty() ? head.lastModified : QByteArray();
 }
 
-ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal)
+bool namesVersion(const ResponseHead &head, const QByteArray &validator)
 {
+    if (validator.isEmpty())
+        return false;
+    return validator.startsWith('"') ? head.etag == validator : head.lastModified == validator;
+}
+
+namespace {
+
+// A whole file under the very version held must be as long as that version.
+bool contradictsVersion(const ResponseHead &head, qint64 knownTotal, const QByteArray &validator)
+{
+    if (!validator.startsWith('"') || head.etag != validator)
+        return false;
+    return !head.contentRange.isEmpty() ||
+           (knownTotal >= 0 && head.contentLength >= 0 && head.contentLength != knownTotal);
+}
+
+} // namespace
+
+ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal,
+                        const QByteArray &validator)
+{
+    if (head.conflictingLengths)
+        return {ResponseFit::Invalid};
     if (head.status == 204 || head.status == 205)
         return {ResponseFit::Fail};
     if (head.status != 206) {
-        const qint64 total = head.contentLength >= 0 ? head.contentLength : -1;
+        if (contradictsVersion(head, knownTotal, validator))
+            return {ResponseFit::Inconsistent};
+        qint64 total = head.contentLength >= 0 ? head.contentLength : -1;
+        // Without a length, the version named still tells how long it is.
+        if (total < 0 && validator.startsWith('"') && head.etag == validator)
+            total = knownTotal;
         return {held > 0 ? ResponseFit::StartOver : ResponseFit::Continue, 0, total};
     }
     qint64 first = 0;
     qint64 total = 0;
     if (!askedRange || !parseContentRange(head.contentRange, first, total))
         return {ResponseFit::Fail};
-    // Another size, or a part that starts after what we hold: not the file we have.
-    if (total != knownTotal || first > held)
+    // Another version, another size, or a part that starts after what we hold: not the file
+    // we have.
+    if (!namesVersion(head, validator) || total != knownTotal || first > held)
         return {ResponseFit::Refetch};
     return {ResponseFit::Continue, held - first, total};
 }
@@ -81,7 +123,9 @@ bool isRetryable(DownloadFailure failure, long status, bool reachedServerBefore)
     switch (failure) {
     case DownloadFailure::Interrupted:
     case DownloadFailure::Stalled:
+    case DownloadFailure::TooSlow:
     case DownloadFailure::TimedOut:
+    case DownloadFailure::InconsistentAnswer:
         return true;
     case DownloadFailure::ConnectionRefused:
         return reachedServerBefore;

@@ -20,10 +20,14 @@ struct ResponseHead {
     QByteArray lastModified;
     QByteArray contentRange;
     QByteArray retryAfter;
+    bool conflictingLengths = false; // two Content-Length values that differ
 
     // Takes one header line as libcurl hands it over; a status line starts a new answer
     // (redirects and interim answers come before the last one).
     void addLine(QByteArrayView line);
+
+private:
+    void addContentLength(const QByteArray &value);
 };
 
 // What a later request may send as If-Range so that the server only continues the very file
@@ -32,19 +36,26 @@ struct ResponseHead {
 QByteArray resumeValidator(const ResponseHead &head);
 
 // How an answer fits the `held` bytes already on disk of a file of `knownTotal` bytes (-1
-// when unknown). `askedRange` tells whether the request asked for the bytes from `held` on.
+// when unknown), whose version the server named `validator` (empty when it named none).
+// `askedRange` tells whether the request asked for the bytes from `held` on.
 struct ResponseFit {
     enum Action {
-        Continue,  // write the body after the bytes held, less `skip` bytes already there
-        StartOver, // the body is the whole file from byte 0: the bytes held go
-        Refetch,   // the answer is of no use: ask again for the whole file
-        Fail,      // not a file at all (a part that was not asked for, no content)
+        Continue,     // write the body after the bytes held, less `skip` bytes already there
+        StartOver,    // the body is the whole file from byte 0: the bytes held go
+        Refetch,      // the answer is of no use: ask again for the whole file
+        Fail,         // not a file at all (a part that was not asked for, no content)
+        Inconsistent, // contradicts the version it names: this try is of no use, the bytes stay
+        Invalid,      // not a valid message
     };
     Action action = Continue;
     qint64 skip = 0;
     qint64 total = -1; // the size of the file being received, -1 when unknown
 };
-ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal);
+ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, qint64 knownTotal,
+                        const QByteArray &validator);
+
+// Whether the answer names the version of the file that `validator` names.
+bool namesVersion(const ResponseHead &head, const QByteArray &validator);
 
 // Whether a try that ended this way is worth another one. `status` is the HTTP status for
 // HttpError; a refused connection counts only after a first try reached the server.

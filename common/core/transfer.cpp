@@ -28,6 +28,9 @@ public:
         return true;
     }
 
+    // The Transfer is destroyed before the process ends, or it has been leaked: nobody to tell.
+    void abandoned() override {}
+
     void finished(const DownloadResult &result, QByteArray body, QByteArray contentType) override
     {
         QMetaObject::invokeMethod(
@@ -54,7 +57,7 @@ Transfer::Transfer(QObject *parent)
 
 Transfer::~Transfer()
 {
-    cancel();
+    engine::forget(m_job);
 }
 
 void Transfer::start(const QString &url, const std::optional<QString> &path,
@@ -73,20 +76,30 @@ void Transfer::start(const QString &url, const std::optional<QString> &path,
     m_job = engine::start(url, path, options, m_observer.get());
 }
 
-void Transfer::cancel()
+bool Transfer::cancel()
 {
-    if (!m_running)
-        return;
-    m_running = false;
-    engine::cancel(m_job);
+    return halt(false);
 }
 
-void Transfer::stop()
+bool Transfer::stop()
+{
+    return halt(true);
+}
+
+bool Transfer::halt(bool keepData)
 {
     if (!m_running)
-        return;
+        return true;
+    if (!engine::cancel(m_job, keepData))
+        return false; // its file is landing: finished() tells how that went
     m_running = false;
-    engine::cancel(m_job, true);
+    return true;
+}
+
+void Transfer::land(const QString &target)
+{
+    if (m_running)
+        engine::land(m_job, target);
 }
 
 void Transfer::complete(const DownloadResult &result, QByteArray body, QByteArray contentType)

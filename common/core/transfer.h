@@ -28,6 +28,15 @@ struct TransferOptions {
     // A transfer that moves nothing for this long is given up (libcurl's low-speed limit, so
     // whole seconds, at least one).
     std::chrono::milliseconds stallTimeout = std::chrono::seconds(60);
+    // A try whose speed stays under this floor over a whole span ends, and the next try goes
+    // on where it stopped, on a fresh connection; the fifth such try in a row ends the
+    // transfer. The default, 1 KiB/s over a minute, is far below any usable line and far
+    // above a connection that only drips; a zero rate sets no floor.
+    struct LowestSpeed {
+        qint64 bytesPerSecond = 1024;
+        std::chrono::milliseconds over = std::chrono::seconds(60);
+    };
+    LowestSpeed lowestSpeed;
     // The whole transfer, all its tries together, must be over within this; zero for no limit.
     std::chrono::milliseconds deadline{0};
     // At most this many bytes are accepted; zero for no limit.
@@ -52,22 +61,36 @@ struct TransferOptions {
     // stopped by stop(), or by the end of the process, leaves for a later transfer of the same
     // address to continue, when the server allows that.
     bool keepPartial = false;
+    // For a file: the complete data waits in its part file, flushed, until Transfer::land()
+    // says where it goes; until then the target given at the start only names the part file.
+    bool landLater = false;
+    // A file of certificates that vouch for servers instead of the system's own, for a site
+    // with a private authority; empty for the system's.
+    QByteArray certificateAuthorities;
 };
 
 // One transfer under way, owned by the object that started it. It reports on the thread that
-// started it, through the event loop; the network and the disk are served on the engine's
-// own thread, so the caller never waits on them. Destroying it cancels it.
+// started it, through the event loop; the network is served on the engine's own thread and
+// the disk on threads of its own, so the caller never waits on either. Destroying it cancels
+// it, or, when its file is already on its way to the target, lets that end unreported.
 class Transfer : public QObject {
     Q_OBJECT
 public:
     ~Transfer() override;
 
-    // Stops the transfer now: its connection is closed, nothing stands at its target and no
-    // part file is left, and finished() is not emitted. Does nothing once finished.
-    void cancel();
+    // Stops the transfer now, unless its file is already being put at its target. True when
+    // it stopped: its connection is closed, nothing stands at its target, no part file is
+    // left (it goes in the background) and finished() is not emitted. False when the file was
+    // already on its way to the target: finished() follows with what became of it. True once
+    // it has finished without a file at its target.
+    bool cancel();
     // Stops the transfer as cancel() does, but a download made with keepPartial leaves what
     // it has received in its part file, for a later download of the same address to go on.
-    void stop();
+    bool stop();
+    // For a download made with landLater: the complete file goes to `target` (or, when that
+    // is taken and the options name free paths, the next free one), at once when all the
+    // data is there, else as soon as it is.
+    void land(const QString &target);
     bool isRunning() const { return m_running; }
 
     // For a transfer into memory, once finished: the data received, and the server's
@@ -91,6 +114,7 @@ private:
     void start(const QString &url, const std::optional<QString> &path,
                const TransferOptions &options);
     void complete(const DownloadResult &result, QByteArray body, QByteArray contentType);
+    bool halt(bool keepData);
 
     std::unique_ptr<engine::Observer> m_observer;
     std::shared_ptr<engine::Job> m_job;

@@ -1,6 +1,7 @@
 #include "transferengine.h"
 
 #include "curlglobal.h"
+#include "diskqueue.h"
 #include "transferjob.h"
 #include "transfertry.h"
 #include "urlencoding.h"
@@ -71,6 +72,7 @@ private:
 
 Engine::Engine()
 {
+    newDiskQueue(); // the disk threads are made first, so that they outlive the engine
     initialiseCurl();
     m_multi.reset(curl_multi_init());
     // DNS answers and TLS sessions outlive each transfer's handle; connections stay in the
@@ -94,13 +96,31 @@ Engine::~Engine()
     m_thread.join();
 }
 
+// The process ends while the job is not over: it never finishes, and of its file stays only
+// what a later run is to continue.
+void abandon(Job &job)
+{
+    const std::lock_guard lock(job.mutex);
+    if (Observer *listener = std::exchange(job.observer, nullptr))
+        listener->abandoned();
+    job.keepData = job.options.keepPartial;
+    job.stage = Stage::Ended;
+    job.dispose();
+}
+
 void Engine::submit(std::shared_ptr<Job> job)
 {
     {
         const std::lock_guard lock(m_mutex);
-        m_incoming.push_back(std::move(job));
+        if (!m_stopping) {
+            m_incoming.push_back(std::move(job));
+            job.reset();
+        }
     }
-    curl_multi_wakeup(m_multi.get());
+    if (job)
+        abandon(*job);
+    else
+        curl_multi_wakeup(m_multi.get());
 }
 
 void Engine::drop(const std::shared_ptr<Job> &job)
@@ -134,19 +154,22 @@ void Engine::serve()
     abandonAll();
 }
 
-// The process ends: what is still under way is abandoned, leaving nothing behind but what a
-// later run is to continue.
+// The process ends: what is still under way is abandoned, and whoever waits for it is woken.
 void Engine::abandonAll()
 {
-    m_waiting.clear();
+    std::vector<std::shared_ptr<Job>> left;
+    left.swap(m_waiting);
     while (!m_running.empty()) {
-        Job &job = *m_running.begin()->second;
-        {
-            const std::lock_guard lock(job.mutex);
-            job.letGo(job.options.keepPartial);
-        }
-        remove(job.easy.get());
+        left.push_back(m_running.begin()->second);
+        remove(left.back()->easy.get());
     }
+    {
+        const std::lock_guard lock(m_mutex);
+        left.insert(left.end(), m_incoming.begin(), m_incoming.end());
+        m_incoming.clear();
+    }
+    for (const std::shared_ptr<Job> &job : left)
+        abandon(*job);
 }
 
 void Engine::takeCommands()
@@ -162,6 +185,7 @@ void Engine::takeCommands()
         std::erase(m_waiting, job);
         if (job->easy)
             remove(job->easy.get());
+        job->dispose();
     }
     for (const std::shared_ptr<Job> &job : incoming)
         begin(job);
@@ -198,8 +222,10 @@ void Engine::begin(const std::shared_ptr<Job> &job)
 {
     {
         const std::lock_guard lock(job->mutex);
-        if (!job->observer)
-            return; // cancelled before it started
+        if (!job->observer) {
+            job->dispose(); // cancelled before it started
+            return;
+        }
     }
     job->easy.reset(curl_easy_init());
     if (!job->easy || !m_multi) {
@@ -232,8 +258,10 @@ void Engine::end(CURL *easy, CURLcode code)
     const std::shared_ptr<Job> job = found->second;
     remove(easy);
     const std::lock_guard lock(job->mutex);
-    if (!job->observer)
+    if (!job->observer) {
+        job->dispose();
         return;
+    }
     if (endTry(*job, code))
         m_waiting.push_back(job);
 }
@@ -279,23 +307,69 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
         job->finish(failed(DownloadFailure::UnsupportedAddress));
         return job;
     }
-    if (path && !job->openFile(*path))
+    if (!path) {
+        job->stage = Stage::Transferring;
+        engine().submit(job);
         return job;
-    engine().submit(job);
+    }
+    job->disk = newDiskQueue();
+    if (!job->options.landLater)
+        job->landAt = *path;
+    job->openFile(*path, [](const std::shared_ptr<Job> &opened) { engine().submit(opened); });
     return job;
 }
 
-void cancel(const std::shared_ptr<Job> &job, bool keepData)
+namespace {
+
+// Stops the job unless it is landing; `forgetting` also silences a landing one.
+bool halt(const std::shared_ptr<Job> &job, bool keepData, bool forgetting)
+{
+    if (!job)
+        return true;
+    Stage was = Stage::Ended;
+    {
+        const std::lock_guard lock(job->mutex);
+        if (job->stage == Stage::Committing || job->stage == Stage::Ended) {
+            if (forgetting)
+                job->observer = nullptr;
+            return job->stage == Stage::Ended && !job->landed;
+        }
+        was = std::exchange(job->stage, Stage::Ended);
+        job->observer = nullptr;
+        job->keepData = keepData;
+    }
+    // On the line, the engine lets go of it first; otherwise nothing but its disk queue holds
+    // its file.
+    if (was == Stage::Transferring)
+        engine().drop(job);
+    else
+        job->dispose();
+    return true;
+}
+
+} // namespace
+
+bool cancel(const std::shared_ptr<Job> &job, bool keepData)
+{
+    return halt(job, keepData, false);
+}
+
+void forget(const std::shared_ptr<Job> &job)
+{
+    halt(job, false, true);
+}
+
+void land(const std::shared_ptr<Job> &job, const QString &target)
 {
     if (!job)
         return;
-    {
-        const std::lock_guard lock(job->mutex);
-        if (!job->observer)
-            return;
-        job->letGo(keepData);
-    }
-    engine().drop(job);
+    const std::lock_guard lock(job->mutex);
+    if (job->landAt || (job->stage != Stage::Transferring && job->stage != Stage::Complete &&
+                        job->stage != Stage::Opening))
+        return;
+    job->landAt = target;
+    if (job->stage == Stage::Complete)
+        job->settle();
 }
 
 } // namespace quorrin::engine

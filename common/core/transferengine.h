@@ -21,6 +21,8 @@ public:
     virtual bool progressed(qint64 received, qint64 total) = 0;
     virtual void finished(const DownloadResult &result, QByteArray body,
                           QByteArray contentType) = 0;
+    // The engine goes away with the process while the job is not over: it never finishes.
+    virtual void abandoned() = 0;
 };
 
 // Starts a transfer of `url` (any address: it is checked and encoded here) into the file
@@ -29,9 +31,16 @@ public:
 std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &path,
                            TransferOptions options, Observer *observer);
 
-// Stops the job for good: once this returns the observer is never called again, and nothing of
-// the job stands at its target (unless it had finished). With `keepData`, a part file that a
-// later transfer can continue stays. Waits while the job writes or commits.
-void cancel(const std::shared_ptr<Job> &job, bool keepData = false);
+// Stops the job for good, unless its file is already being put at its target. True when it
+// stopped: the observer is never called again and nothing of the job stands at its target;
+// with `keepData`, a part file that a later transfer can continue stays. False when the file
+// was landing or has landed: the observer hears how that ended. Never waits for the disk.
+bool cancel(const std::shared_ptr<Job> &job, bool keepData = false);
+
+// As cancel(), but a file on its way to its target lands without telling anyone.
+void forget(const std::shared_ptr<Job> &job);
+
+// Names where the complete file of a job started with landLater goes.
+void land(const std::shared_ptr<Job> &job, const QString &target);
 
 } // namespace quorrin::engine

@@ -1,5 +1,7 @@
 #include "transferjob.h"
 
+#include "urlencoding.h"
+
 #include <algorithm>
 
 namespace quorrin::engine {
@@ -9,28 +11,133 @@ DownloadResult failed(DownloadFailure failure, long detail)
     return {false, failureCause(failure, detail), failure, {}};
 }
 
-bool Job::openFile(const QString &target)
+void Job::startOver()
 {
-    path = target;
-    file = options.keepPartial ? std::make_unique<PartFile>(target, url)
-                               : std::make_unique<PartFile>(target);
-    if (!file->isOpen()) {
-        finish(failed(file->failure()));
-        return false;
-    }
-    // What an earlier run left is continued as bytes of this transfer's first try.
-    validator = file->record().validator;
-    total = file->record().total;
-    best = file->size();
-    return true;
+    if (file)
+        file->restart();
+    body.clear();
+    total = -1;
+    validator.clear();
 }
 
-void Job::letGo(bool keepData)
+void Job::openFile(const QString &target, void (*submit)(const std::shared_ptr<Job> &))
 {
-    observer = nullptr;
-    if (file && keepData)
-        file->keep();
-    file.reset();
+    path = target;
+    disk->post([job = shared_from_this(), submit] {
+        PartFile::Defer defer = [disk = job->disk](std::function<void()> task) {
+            disk->post(std::move(task));
+        };
+        auto part = job->options.keepPartial
+                        ? std::make_unique<PartFile>(job->path, job->url, std::move(defer))
+                        : std::make_unique<PartFile>(job->path, std::move(defer));
+        {
+            const std::lock_guard lock(job->mutex);
+            job->file = std::move(part);
+            if (job->stage != Stage::Opening)
+                return; // cancelled meanwhile: its disposal comes next on the queue
+            if (!job->file->isOpen()) {
+                job->finish(failed(job->file->failure()));
+                return;
+            }
+            // What an earlier run left is continued as bytes of this transfer's first try.
+            job->validator = job->file->record().validator;
+            job->total = job->file->record().total;
+            job->best = job->file->size();
+            job->stage = Stage::Transferring;
+        }
+        submit(job);
+    });
+}
+
+void Job::dispose()
+{
+    if (!disk)
+        return;
+    disk->post([job = shared_from_this()] {
+        std::unique_ptr<PartFile> part;
+        bool keep = false;
+        {
+            const std::lock_guard lock(job->mutex);
+            part = std::move(job->file);
+            keep = job->keepData;
+        }
+        if (part && keep)
+            part->keep();
+    }); // anything not kept is removed with the PartFile
+}
+
+void Job::settle()
+{
+    disk->post([job = shared_from_this()] { job->settleNow(); });
+}
+
+void Job::settleNow()
+{
+    PartFile *part = nullptr;
+    bool check = false;
+    {
+        const std::lock_guard lock(mutex);
+        if (stage != Stage::Complete || !file)
+            return;
+        part = file.get();
+        check = !flushed;
+    }
+    // Only this queue touches the file now; a cancel disposes of it after this task.
+    if (check) {
+        const bool accepted = !options.acceptData || options.acceptData(part->temporaryPath());
+        const bool onDisk = accepted && part->flush();
+        const std::lock_guard lock(mutex);
+        if (stage != Stage::Complete)
+            return;
+        if (!onDisk) {
+            finish(failed(accepted ? part->failure() : DownloadFailure::Rejected));
+            return;
+        }
+        flushed = true;
+    }
+    QString target;
+    {
+        const std::lock_guard lock(mutex);
+        if (stage != Stage::Complete || !landAt)
+            return; // lands when its owner says where
+        stage = Stage::Committing;
+        target = *landAt;
+    }
+    const DownloadResult result = commit(*part, target);
+    const std::lock_guard lock(mutex);
+    finish(result);
+}
+
+// Puts the complete file at `target`, or, when the target must not be replaced and was taken
+// meanwhile, at the next free path.
+DownloadResult Job::commit(PartFile &part, const QString &target)
+{
+    const bool replace = !options.freePath;
+    const QByteArray origin = withoutUserInfo(url);
+    QString at = target;
+    part.retarget(at);
+    for (int attempt = 0; !part.commit(origin, replace); ++attempt) {
+        if (part.failure() != DownloadFailure::TargetTaken || attempt >= 100)
+            return failed(part.failure());
+        at = options.freePath(at);
+        part.retarget(at);
+    }
+    DownloadResult result{true, {}, DownloadFailure::None, {}};
+    result.path = at;
+    return result;
+}
+
+void Job::finish(const DownloadResult &result)
+{
+    DownloadResult told = result;
+    if (!told.ok && tries > 1)
+        told.cause += QStringLiteral(", après %1 essais").arg(tries);
+    stage = Stage::Ended;
+    landed = told.ok;
+    if (Observer *listener = std::exchange(observer, nullptr))
+        listener->finished(told, std::move(body), type);
+    if (file)
+        dispose();
 }
 
 size_t receiveHeader(char *data, size_t, size_t count, void *userData)
@@ -39,29 +146,43 @@ size_t receiveHeader(char *data, size_t, size_t count, void *userData)
     return count;
 }
 
+namespace {
+
+// FTP tells the size of what it sends from the offset asked for.
+bool fitFtp(Job &job)
+{
+    curl_off_t length = -1;
+    curl_easy_getinfo(job.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (job.askedRange && (length < 0 || job.received() + length != job.total)) {
+        job.refetch = true;
+        return false;
+    }
+    if (!job.askedRange)
+        job.total = length >= 0 ? qint64(length) : -1;
+    return true;
+}
+
+} // namespace
+
 // Checks, before the first byte of an answer is written, that it continues the bytes held or
 // replaces them; false when it is of no use.
 bool fit(Job &job)
 {
     job.fitted = true;
     job.reachedServer = true;
-    const bool http = job.isHttp();
-    if (!http) {
-        // FTP tells the size of what it sends from the offset asked for.
-        curl_off_t length = -1;
-        curl_easy_getinfo(job.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (job.askedRange && (length < 0 || job.received() + length != job.total)) {
-            job.refetch = true;
-            return false;
-        }
-        if (!job.askedRange)
-            job.total = length >= 0 ? qint64(length) : -1;
-        return true;
-    }
-    const ResponseFit fitting = fitResponse(job.head, job.askedRange, job.received(), job.total);
+    if (!job.isHttp())
+        return fitFtp(job);
+    const ResponseFit fitting =
+        fitResponse(job.head, job.askedRange, job.received(), job.total, job.validator);
     switch (fitting.action) {
     case ResponseFit::Fail:
         job.abandoned = DownloadFailure::UnexpectedAnswer;
+        return false;
+    case ResponseFit::Invalid:
+        job.abandoned = DownloadFailure::InvalidAnswer;
+        return false;
+    case ResponseFit::Inconsistent:
+        job.abandoned = DownloadFailure::InconsistentAnswer;
         return false;
     case ResponseFit::Refetch:
         job.refetch = true;
@@ -108,8 +229,27 @@ size_t receive(char *data, size_t, size_t count, void *userData)
     return job->file->write(data, count) ? skipped + count : 0;
 }
 
+namespace {
+
+// Whether the try has stayed under the lowest speed over the last span: bytes that drip in
+// keep a stall limit from ever ending it, while a fresh connection usually gets full speed.
+bool tooSlow(Job &job, Clock::time_point now, curl_off_t received)
+{
+    const TransferOptions::LowestSpeed &lowest = job.options.lowestSpeed;
+    if (lowest.bytesPerSecond <= 0 || now - job.speedSince < lowest.over)
+        return false;
+    const auto span = std::chrono::duration<double>(now - job.speedSince).count();
+    if (double(received - job.speedBytes) < double(lowest.bytesPerSecond) * span)
+        return true;
+    job.speedSince = now;
+    job.speedBytes = received;
+    return false;
+}
+
+} // namespace
+
 // libcurl calls this for every running transfer each time the engine serves it, also while
-// the line is quiet: it carries the progress reports and the stall limit.
+// the line is quiet: it carries the progress reports, the stall limit and the lowest speed.
 int progressed(void *userData, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t)
 {
     auto *job = static_cast<Job *>(userData);
@@ -120,6 +260,11 @@ int progressed(void *userData, curl_off_t total, curl_off_t received, curl_off_t
     } else if (now - job->lastActivity >= job->options.stallTimeout) {
         const std::lock_guard lock(job->mutex);
         job->abandoned = DownloadFailure::Stalled;
+        return 1;
+    }
+    if (tooSlow(*job, now, received)) {
+        const std::lock_guard lock(job->mutex);
+        job->abandoned = DownloadFailure::TooSlow;
         return 1;
     }
     if (now - job->lastReport < ProgressInterval)

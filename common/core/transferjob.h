@@ -2,7 +2,12 @@
 
 // One transfer as the engine holds it, and the libcurl callbacks that fill it. Internal to the
 // transfer code.
+//
+// A job moves through its stages on three threads: its file is opened and committed on its
+// own disk queue, its tries run on the engine's thread, and its owner cancels or lands it from
+// its own thread. The job's lock is never held while waiting on the network or the disk.
 
+#include "diskqueue.h"
 #include "partfile.h"
 #include "resumepolicy.h"
 #include "transferengine.h"
@@ -12,7 +17,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <utility>
+#include <optional>
 
 namespace quorrin::engine {
 
@@ -23,17 +28,32 @@ inline constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 
 DownloadResult failed(DownloadFailure failure, long detail = 0);
 
-struct Job {
+enum class Stage {
+    Opening,      // its file is being opened, on the disk queue
+    Transferring, // on the engine's thread, on the line or waiting for its next try
+    Complete,     // all data in the part file, flushed on the disk queue, waiting to land
+    Committing,   // being put at its target: nothing stops it any more
+    Ended,        // finished, cancelled or stopped
+};
+
+struct Job : std::enable_shared_from_this<Job> {
     // Set before the job reaches the engine; read-only afterwards.
     QByteArray url;
     QString path; // the target, for a file
     TransferOptions options;
+    std::shared_ptr<DiskQueue> disk;
 
-    // Guards everything below: the engine's callbacks and cancel() take turns.
+    // Guards everything below: the engine's callbacks, the disk queue and the owner take turns.
     std::mutex mutex;
-    Observer *observer = nullptr; // null once cancelled or finished
+    Stage stage = Stage::Opening;
+    Observer *observer = nullptr; // null once nobody listens
     std::unique_ptr<PartFile> file;
+    std::optional<QString> landAt; // where the complete file goes, once known
+    bool flushed = false;          // the complete data is on the disk and accepted
+    bool keepData = false;         // what is left of the file stays for a later transfer
+    bool landed = false;           // it ended with the complete file at its target
     QByteArray body;
+    QByteArray type; // the answer's Content-Type
     DownloadFailure abandoned = DownloadFailure::None;
 
     // What the tries so far know of the file, and how the one under way fits it.
@@ -47,6 +67,7 @@ struct Job {
     qint64 best = 0;      // the most bytes held so far: more is progress
     int tries = 0;
     int fruitlessTries = 0;
+    int slowTries = 0;
     bool reachedServer = false;
 
     // The engine thread's own.
@@ -57,7 +78,10 @@ struct Job {
     Clock::time_point lastReport;
     Clock::time_point retryAt;
     Clock::time_point started;
+    Clock::time_point speedSince; // the start of the span the lowest speed is checked over
+    curl_off_t speedBytes = 0;    // what the try had received by then
     curl_off_t lastReceived = -1;
+    bool freshConnection = false; // the next try must not reuse a connection
 
     qint64 received() const { return file ? file->size() : body.size(); }
     bool isHttp() const
@@ -67,35 +91,24 @@ struct Job {
         curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
         return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
     }
-    // Opens the file the job writes into, before the job reaches the engine; false, with the
-    // job finished, when it cannot be.
-    bool openFile(const QString &target);
-    // The observer is never told again, and of the file stays only what a later run may
-    // continue (with `keepData`).
-    void letGo(bool keepData);
+
     // Drops the bytes held, for a try that starts the file over.
-    void startOver()
-    {
-        if (file)
-            file->restart();
-        body.clear();
-        total = -1;
-        validator.clear();
-    }
-    // Tells the end once everything is in place: an uncommitted part file is gone by then.
-    void finish(const DownloadResult &result)
-    {
-        file.reset();
-        if (Observer *told = std::exchange(observer, nullptr))
-            told->finished(result, std::move(body), contentType());
-    }
-    QByteArray contentType() const
-    {
-        const char *type = nullptr;
-        if (easy)
-            curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_TYPE, &type);
-        return QByteArray(type);
-    }
+    void startOver();
+    // Opens the file the job writes into, on its disk queue, then hands the job to `submit`;
+    // a file that cannot be opened finishes the job.
+    void openFile(const QString &target, void (*submit)(const std::shared_ptr<Job> &));
+    // Takes the job's file away and, on the disk queue, keeps what a later transfer may
+    // continue (with keepData) and removes the rest.
+    void dispose();
+    // Flushes the complete file and, once it may land, puts it at its target; on the disk
+    // queue, after everything the file asked of the disk before.
+    void settle();
+    // Tells the end, with the lock held; what is left of the file is disposed of.
+    void finish(const DownloadResult &result);
+
+private:
+    void settleNow();
+    DownloadResult commit(PartFile &file, const QString &target);
 };
 
 // libcurl's callbacks, with the Job as their user data.

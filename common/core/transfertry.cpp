@@ -3,9 +3,8 @@
 #include "curlfailure.h"
 #include "version.h"
 
-#include <QUrl>
-
 #include <algorithm>
+#include <utility>
 
 namespace quorrin::engine {
 namespace {
@@ -18,19 +17,14 @@ constexpr auto ConnectTimeout = 30s;
 constexpr long MaxRedirects = 10;
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
 
-// What a completed download records of where it came from: the address without its user
-// name and password.
-QByteArray originOf(const QByteArray &url)
-{
-    return QUrl::fromEncoded(url).adjusted(QUrl::RemoveUserInfo).toEncoded();
-}
-
 void setUpConnection(CURL *easy, Job &job, CURLSH *share)
 {
     const TransferOptions &options = job.options;
-    const char *protocols = options.protocols == TransferOptions::Protocols::Files
-                                ? "http,https,ftp,ftps"
-                                : "http,https";
+    const bool files = options.protocols == TransferOptions::Protocols::Files;
+    const char *protocols = files ? "http,https,ftp,ftps" : "http,https";
+    // What was asked for over TLS never continues in clear text.
+    const bool secure = job.url.startsWith("https");
+    const char *redirects = !secure ? protocols : files ? "https,ftps" : "https";
     curl_easy_setopt(easy, CURLOPT_URL, job.url.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &job);
     curl_easy_setopt(easy, CURLOPT_SHARE, share);
@@ -41,13 +35,18 @@ void setUpConnection(CURL *easy, Job &job, CURLSH *share)
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, redirects);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectTimeout / 1ms));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options.certificateAuthorities.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, options.certificateAuthorities.constData());
+    // Transfers to a server that multiplexes share its one connection.
+    if (secure)
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT,
                      options.userAgent.isEmpty() ? UserAgent : options.userAgent.constData());
@@ -74,7 +73,10 @@ void askFrom(Job &job, qint64 held)
     curl_easy_setopt(easy, CURLOPT_RANGE, nullptr);
     curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
     if (job.askedRange && job.isHttp() && !job.validator.isEmpty()) {
-        const QByteArray range = QByteArray::number(held) + '-';
+        // All of it held already (a run stopped just before it landed): one byte is enough
+        // to learn whether it is still the server's file.
+        const qint64 from = held == job.total ? held - 1 : held;
+        const QByteArray range = QByteArray::number(from) + '-';
         curl_easy_setopt(easy, CURLOPT_RANGE, range.constData());
         job.headers.reset(
             curl_slist_append(nullptr, QByteArray("If-Range: " + job.validator).constData()));
@@ -93,7 +95,7 @@ void chooseRequest(Job &job)
     if (job.refetch)
         job.startOver();
     const qint64 held = job.received();
-    const bool resumable = job.file && held > 0 && job.total > held;
+    const bool resumable = job.file && held > 0 && job.total >= held;
     job.askedRange = resumable && (!job.validator.isEmpty() || job.tries > 0);
     if (job.file && held > 0 && !resumable && job.tries == 0)
         job.startOver(); // an earlier run's bytes that cannot be continued
@@ -126,6 +128,15 @@ long statusOf(Job &job)
     return status;
 }
 
+// Whether the redirect that was refused led from https to an address without TLS.
+bool leavesTls(Job &job)
+{
+    const char *where = nullptr;
+    curl_easy_getinfo(job.easy.get(), CURLINFO_REDIRECT_URL, &where);
+    const QByteArray next = QByteArray(where).toLower();
+    return job.url.startsWith("https") && (next.startsWith("http:") || next.startsWith("ftp:"));
+}
+
 DownloadResult outcome(CURLcode code, Job &job)
 {
     if (job.abandoned != DownloadFailure::None)
@@ -139,7 +150,9 @@ DownloadResult outcome(CURLcode code, Job &job)
     if (code != CURLE_OK) {
         long redirects = 0;
         curl_easy_getinfo(job.easy.get(), CURLINFO_REDIRECT_COUNT, &redirects);
-        const DownloadFailure failure = failureOfCurl(code, redirects);
+        DownloadFailure failure = failureOfCurl(code, redirects);
+        if (failure == DownloadFailure::RedirectRefused && leavesTls(job))
+            failure = DownloadFailure::InsecureRedirect;
         return failed(failure, failure == DownloadFailure::HttpError ? status : long(code));
     }
     const bool http = job.isHttp();
@@ -162,6 +175,11 @@ bool retry(Job &job, const DownloadResult &result)
     const bool refused = job.refetch || (job.askedRange && job.head.status == 416);
     if (!refused && !isRetryable(result.failure, job.head.status, job.reachedServer))
         return false;
+    if (result.failure == DownloadFailure::TooSlow) {
+        if (++job.slowTries >= MaxFruitlessTries)
+            return false;
+        job.freshConnection = true;
+    }
     job.refetch = refused;
     const qint64 held = job.refetch ? 0 : job.received();
     job.reachedServer = job.reachedServer || job.head.status > 0;
@@ -179,24 +197,11 @@ bool retry(Job &job, const DownloadResult &result)
     return true;
 }
 
-// Puts the complete file at its target, or, when the target must not be replaced and was
-// taken meanwhile, at the next free path.
-DownloadResult commit(Job &job)
+QByteArray contentTypeOf(CURL *easy)
 {
-    PartFile &file = *job.file;
-    if (job.options.acceptData && !job.options.acceptData(file.temporaryPath()))
-        return failed(DownloadFailure::Rejected);
-    const bool replace = !job.options.freePath;
-    QString path = job.path;
-    for (int attempt = 0; !file.commit(originOf(job.url), replace); ++attempt) {
-        if (file.failure() != DownloadFailure::TargetTaken || attempt >= 100)
-            return failed(file.failure());
-        path = job.options.freePath(path);
-        file.retarget(path);
-    }
-    DownloadResult result{true, {}, DownloadFailure::None, {}};
-    result.path = path;
-    return result;
+    const char *type = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type);
+    return QByteArray(type);
 }
 
 } // namespace
@@ -223,22 +228,27 @@ bool setUpTry(Job &job)
         chooseRequest(job);
     }
     setDeadline(job);
+    curl_easy_setopt(job.easy.get(), CURLOPT_FRESH_CONNECT,
+                     std::exchange(job.freshConnection, false) ? 1L : 0L);
     job.lastReceived = -1;
-    job.lastActivity = job.lastReport = Clock::now();
+    job.lastActivity = job.lastReport = job.speedSince = Clock::now();
     job.lastReport -= ProgressInterval;
+    job.speedBytes = 0;
     return true;
 }
 
 bool endTry(Job &job, CURLcode code)
 {
-    DownloadResult result = outcome(code, job);
+    const DownloadResult result = outcome(code, job);
     if (!result.ok && retry(job, result))
         return true;
-    if (result.ok && job.file)
-        result = commit(job);
-    if (!result.ok && job.tries > 1)
-        result.cause += QStringLiteral(", après %1 essais").arg(job.tries);
-    job.finish(result);
+    job.type = contentTypeOf(job.easy.get());
+    if (!result.ok || !job.file) {
+        job.finish(result);
+        return false;
+    }
+    job.stage = Stage::Complete;
+    job.settle();
     return false;
 }
 

@@ -19,7 +19,8 @@ void setUpHandle(Job &job, CURLSH *share);
 bool setUpTry(Job &job);
 
 // Judges the try that ended with `code`, with the job's lock held. True when another try
-// follows at job.retryAt; otherwise the job is finished, its file committed when complete.
+// follows at job.retryAt; otherwise the job is finished, or, with its file complete, handed
+// to its disk queue to land.
 bool endTry(Job &job, CURLcode code);
 
 } // namespace quorrin::engine

@@ -14,6 +14,11 @@ QByteArray percentEncodedUrl(const QString &address)
     return url.toEncoded(QUrl::RemoveFragment);
 }
 
+QByteArray withoutUserInfo(const QByteArray &url)
+{
+    return QUrl::fromEncoded(url).adjusted(QUrl::RemoveUserInfo).toEncoded();
+}
+
 bool isDownloadScheme(const QString &scheme)
 {
     for (const char *allowed : {"http", "https", "ftp", "ftps"})

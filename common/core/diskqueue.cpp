@@ -1,0 +1,125 @@
+#include "diskqueue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quorrin {
+namespace {
+
+class SerialQueue;
+
+// The threads, and the queues that have a task waiting, in the order they got it.
+class DiskThreads {
+public:
+    DiskThreads()
+    {
+        for (int i = 0; i < ThreadCount; ++i)
+            m_threads.emplace_back([this] { serve(); });
+    }
+
+    // Runs what is still queued, then lets the threads go.
+    ~DiskThreads()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        for (std::thread &thread : m_threads)
+            thread.join();
+    }
+
+    void schedule(std::shared_ptr<SerialQueue> queue)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_ready.push_back(std::move(queue));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    // Enough for a few long flushes at once without starving the short tasks behind them.
+    static constexpr int ThreadCount = 3;
+
+    void serve();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::shared_ptr<SerialQueue>> m_ready;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+DiskThreads &threads()
+{
+    static DiskThreads instance;
+    return instance;
+}
+
+// Runs its tasks one at a time: while one runs, or waits among the ready queues, the queue is
+// scheduled, and only the thread that runs it schedules it again.
+class SerialQueue : public DiskQueue, public std::enable_shared_from_this<SerialQueue> {
+public:
+    void post(std::function<void()> task) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+            if (std::exchange(m_scheduled, true))
+                return;
+        }
+        threads().schedule(shared_from_this());
+    }
+
+    // Runs the first task; true when more are waiting.
+    bool runOne()
+    {
+        std::function<void()> task;
+        {
+            const std::lock_guard lock(m_mutex);
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+        const std::lock_guard lock(m_mutex);
+        m_scheduled = !m_tasks.empty();
+        return m_scheduled;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_scheduled = false;
+};
+
+void DiskThreads::serve()
+{
+    for (;;) {
+        std::shared_ptr<SerialQueue> queue;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_ready.empty(); });
+            if (m_ready.empty())
+                return;
+            queue = std::move(m_ready.front());
+            m_ready.pop_front();
+        }
+        if (queue->runOne())
+            schedule(std::move(queue));
+    }
+}
+
+} // namespace
+
+std::shared_ptr<DiskQueue> newDiskQueue()
+{
+    threads(); // made before any queue, so that it outlives them all
+    return std::make_shared<SerialQueue>();
+}
+
+} // namespace quorrin
