@@ -59,6 +59,7 @@ DownloadResult FileDownloader::download(const QString &url, const QString &path,
     TransferOptions options;
     options.stallTimeout = m_stallTimeout;
     options.retryWait = m_retryWait;
+    options.lowestSpeed = m_lowestSpeed;
     WaitingObserver observer(progress);
     const std::shared_ptr<engine::Job> job = engine::start(url, path, options, &observer);
     return observer.wait();

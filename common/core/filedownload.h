@@ -16,6 +16,15 @@ struct DownloadResult {
     QString path; // where the file now is, when ok
 };
 
+// The speed under which a try is given up: one whose speed stays under the floor over a whole
+// span ends, and the next try goes on where it stopped, on a fresh connection; the fifth such
+// try in a row ends the transfer. The default, 1 KiB/s over a minute, is far below any usable
+// line and far above a connection that only drips; a zero rate sets no floor.
+struct LowestSpeed {
+    qint64 bytesPerSecond = 1024;
+    std::chrono::milliseconds over = std::chrono::seconds(60);
+};
+
 // Blocking downloads on the process's transfer engine, which keeps connections, DNS answers
 // and TLS sessions from one download to the next.
 class FileDownloader {
@@ -34,8 +43,10 @@ public:
     void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
     // The first wait between two tries that bring nothing. Default 1 s.
     void setRetryWait(std::chrono::milliseconds wait) { m_retryWait = wait; }
+    void setLowestSpeed(LowestSpeed lowest) { m_lowestSpeed = lowest; }
 
 private:
+    LowestSpeed m_lowestSpeed;
     std::chrono::milliseconds m_stallTimeout = std::chrono::seconds(60);
     std::chrono::milliseconds m_retryWait = std::chrono::seconds(1);
 };

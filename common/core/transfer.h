@@ -28,14 +28,7 @@ struct TransferOptions {
     // A transfer that moves nothing for this long is given up (libcurl's low-speed limit, so
     // whole seconds, at least one).
     std::chrono::milliseconds stallTimeout = std::chrono::seconds(60);
-    // A try whose speed stays under this floor over a whole span ends, and the next try goes
-    // on where it stopped, on a fresh connection; the fifth such try in a row ends the
-    // transfer. The default, 1 KiB/s over a minute, is far below any usable line and far
-    // above a connection that only drips; a zero rate sets no floor.
-    struct LowestSpeed {
-        qint64 bytesPerSecond = 1024;
-        std::chrono::milliseconds over = std::chrono::seconds(60);
-    };
+    // A try whose speed stays under this floor ends and is followed by another.
     LowestSpeed lowestSpeed;
     // The whole transfer, all its tries together, must be over within this; zero for no limit.
     std::chrono::milliseconds deadline{0};

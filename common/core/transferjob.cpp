@@ -235,7 +235,7 @@ namespace {
 // keep a stall limit from ever ending it, while a fresh connection usually gets full speed.
 bool tooSlow(Job &job, Clock::time_point now, curl_off_t received)
 {
-    const TransferOptions::LowestSpeed &lowest = job.options.lowestSpeed;
+    const LowestSpeed &lowest = job.options.lowestSpeed;
     if (lowest.bytesPerSecond <= 0 || now - job.speedSince < lowest.over)
         return false;
     const auto span = std::chrono::duration<double>(now - job.speedSince).count();

@@ -131,8 +131,9 @@ long statusOf(Job &job)
 // Whether the redirect that was refused led from https to an address without TLS.
 bool leavesTls(Job &job)
 {
+    // libcurl has moved on to the address it refused.
     const char *where = nullptr;
-    curl_easy_getinfo(job.easy.get(), CURLINFO_REDIRECT_URL, &where);
+    curl_easy_getinfo(job.easy.get(), CURLINFO_EFFECTIVE_URL, &where);
     const QByteArray next = QByteArray(where).toLower();
     return job.url.startsWith("https") && (next.startsWith("http:") || next.startsWith("ftp:"));
 }

@@ -4,12 +4,15 @@
 #include "resumablefile.h"
 #include "scriptedserver.h"
 #include "testfiles.h"
+#include "transfer.h"
 #include "version.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +84,12 @@ private Q_SLOTS:
     void reportsProgressAndCancels();
     void resumesInterruptedTransfers_data();
     void resumesInterruptedTransfers();
+    void resumeRedirectedToAnotherVersion();
+    void httpsNeverRedirectsToClearText();
+    void swappedPartFileNeverLands_data();
+    void swappedPartFileNeverLands();
+    void cancelHasOneAnswer_data();
+    void cancelHasOneAnswer();
 
 private:
     // Checks a download's result and what it left in `directory`, where `Target` held
@@ -233,25 +242,34 @@ void TestFileDownload::brokenTransfers_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<ScriptedServer::Ending>("ending");
     QTest::addColumn<DownloadFailure>("failure");
+    QTest::addColumn<int>("paceMs"); // when set, the body goes out a byte at a time
 
     const QByteArray body(1000, 'x');
     const QByteArray part = body.left(400);
     using Ending = ScriptedServer::Ending;
     // The first row shows that the scripted server itself can deliver a file.
     QTest::newRow("whole body, then close")
-        << replyAnnouncing(1000, body) << Ending::Close << DownloadFailure::None;
+        << replyAnnouncing(1000, body) << Ending::Close << DownloadFailure::None << 0;
     QTest::newRow("body cut short of its length")
-        << replyAnnouncing(1000, part) << Ending::Close << DownloadFailure::Interrupted;
+        << replyAnnouncing(1000, part) << Ending::Close << DownloadFailure::Interrupted << 0;
     QTest::newRow("connection reset mid-body")
-        << replyAnnouncing(1000, part) << Ending::Reset << DownloadFailure::Interrupted;
+        << replyAnnouncing(1000, part) << Ending::Reset << DownloadFailure::Interrupted << 0;
     QTest::newRow("closed without a reply")
-        << QByteArray() << Ending::Close << DownloadFailure::Interrupted;
+        << QByteArray() << Ending::Close << DownloadFailure::Interrupted << 0;
     QTest::newRow("stalls before replying")
-        << QByteArray() << Ending::Stall << DownloadFailure::Stalled;
+        << QByteArray() << Ending::Stall << DownloadFailure::Stalled << 0;
     QTest::newRow("stalls after the headers")
-        << replyAnnouncing(1000, {}) << Ending::Stall << DownloadFailure::Stalled;
+        << replyAnnouncing(1000, {}) << Ending::Stall << DownloadFailure::Stalled << 0;
     QTest::newRow("stalls mid-body")
-        << replyAnnouncing(1000, part) << Ending::Stall << DownloadFailure::Stalled;
+        << replyAnnouncing(1000, part) << Ending::Stall << DownloadFailure::Stalled << 0;
+    // Two lengths: no valid message, whichever of them the body matches.
+    QTest::newRow("two different lengths")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nContent-Length: 400\r\n\r\n" +
+                      body)
+        << Ending::Close << DownloadFailure::InvalidAnswer << 0;
+    // Bytes keep coming, so no stall limit ever ends it.
+    QTest::newRow("drips a byte at a time")
+        << replyAnnouncing(1000, body) << Ending::Close << DownloadFailure::TooSlow << 20;
 }
 
 void TestFileDownload::brokenTransfers()
@@ -259,13 +277,17 @@ void TestFileDownload::brokenTransfers()
     QFETCH(QByteArray, reply);
     QFETCH(ScriptedServer::Ending, ending);
     QFETCH(DownloadFailure, failure);
+    QFETCH(int, paceMs);
     QTemporaryDir directory;
     writeFile(directory.filePath(Target), OldContent);
-    ScriptedServer server(reply, ending);
+    ScriptedServer server([&](const QByteArray &, int) {
+        return ScriptedServer::Reply{reply, ending, paceMs};
+    });
 
     FileDownloader downloader;
     downloader.setStallTimeout(300ms);
     downloader.setRetryWait(20ms);
+    downloader.setLowestSpeed({1024, 400ms});
     QElapsedTimer clock;
     clock.start();
     const DownloadResult result =
@@ -558,6 +580,45 @@ void TestFileDownload::resumesInterruptedTransfers_data()
     QTest::newRow("weak ETag, file changed")
         << Scenario(cutOnceThen(changeFile("W/\"v2\""), "W/\"v1\"")) << none << true << false
         << false;
+    // A server or cache that ignores If-Range sends a part of another version.
+    QTest::newRow("206 under another ETag")
+        << Scenario(cutOnceThen([](ResumableFile &file, const QByteArray &request) {
+               file.content = QByteArray(file.content.size(), 'n');
+               file.etag = "\"v2\"";
+               file.ignoresIfRange = true;
+               return file.answer(request);
+           }))
+        << none << true << true << false;
+    QTest::newRow("206 under another Last-Modified")
+        << Scenario([=](ResumableFile &file, const QByteArray &request, int index) {
+               file.lastModified = modified;
+               if (index == 0) {
+                   file.cutAfter = 300 * 1024;
+                   file.cutAnswers = 1;
+               } else {
+                   file.content = QByteArray(file.content.size(), 'n');
+                   file.lastModified = "Wed, 02 Dec 2026 10:00:00 GMT";
+                   file.ignoresIfRange = true;
+               }
+               return file.answer(request);
+           })
+        << none << true << true << false;
+    // The same version, by its ETag, but not the whole of it: the bytes held stay, and the
+    // tries that bring nothing more end the transfer.
+    QTest::newRow("200 with a slice under the same ETag")
+        << Scenario(cutOnceThen([fixed](ResumableFile &file, const QByteArray &request) {
+               const qint64 total = file.content.size();
+               return fixed("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Range: bytes " +
+                            QByteArray::number(total / 2) + '-' + QByteArray::number(total - 1) +
+                            '/' + QByteArray::number(total) +
+                            "\r\nContent-Length: " + QByteArray::number(total - total / 2) +
+                            "\r\n\r\n" + file.content.mid(total / 2))(file, request);
+           }))
+        << DownloadFailure::InconsistentAnswer << false << true << false;
+    QTest::newRow("200 without a body under the same ETag")
+        << Scenario(
+               cutOnceThen(fixed("HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 0\r\n\r\n")))
+        << DownloadFailure::InconsistentAnswer << false << true << false;
     QTest::newRow("416 to the range")
         << Scenario(cutOnceThen([](ResumableFile &file, const QByteArray &request) {
                if (file.rangesAsked.size() == 1 && request.contains("Range:")) {
@@ -615,6 +676,159 @@ void TestFileDownload::resumesInterruptedTransfers()
     QCOMPARE(asked, resumed);
     if (failure != DownloadFailure::None && file.rangesAsked.size() > 1)
         QVERIFY(result.cause.contains(QStringLiteral("%1 essais").arg(file.rangesAsked.size())));
+}
+
+// The retry is sent elsewhere, and that server answers the range with its own version.
+void TestFileDownload::resumeRedirectedToAnotherVersion()
+{
+    ResumableFile mirror;
+    mirror.content = QByteArray(m_payload.size(), 'm');
+    mirror.etag = "\"mirror\"";
+    mirror.ignoresIfRange = true;
+    ResumableFile origin;
+    origin.content = m_payload;
+    origin.etag = "\"v1\"";
+    origin.cutAfter = 300 * 1024;
+    QTemporaryDir directory;
+    DownloadResult result;
+    {
+        ScriptedServer other(
+            [&](const QByteArray &request, int) { return mirror.answer(request); });
+        const QByteArray location = other.url(QStringLiteral("/f")).toUtf8();
+        ScriptedServer first([&](const QByteArray &request, int index) {
+            if (index == 0)
+                return origin.answer(request);
+            return ScriptedServer::Reply{"HTTP/1.1 302 Found\r\nLocation: " + location +
+                                         "\r\nContent-Length: 0\r\n\r\n"};
+        });
+        FileDownloader downloader;
+        downloader.setRetryWait(10ms);
+        result = downloader.download(first.url(QStringLiteral("/f")), directory.filePath(Target));
+    }
+    verifyOutcome(result, DownloadFailure::None, directory.path(), false, mirror.content);
+    QVERIFY(mirror.rangesAsked.value(0).startsWith("bytes="));
+}
+
+void TestFileDownload::httpsNeverRedirectsToClearText()
+{
+    QTemporaryDir scratch;
+    const int before = requestCount();
+    std::unique_ptr<ChildServer> server;
+    try {
+        server = startRedirectingTlsServer(scratch.path(), m_http->url(QStringLiteral("/file")));
+    } catch (const std::exception &error) {
+        QFAIL(error.what());
+    }
+    QTemporaryDir directory;
+    TransferOptions options;
+    options.certificateAuthorities = QFile::encodeName(scratch.filePath("certificate.pem"));
+    std::unique_ptr<Transfer> transfer(
+        startDownload(QStringLiteral("https://127.0.0.1:%1/f").arg(server->port()),
+                      directory.filePath(Target), options, nullptr));
+    QSignalSpy finished(transfer.get(), &Transfer::finished);
+    QVERIFY(finished.wait(20000));
+    const auto result = finished.at(0).at(0).value<DownloadResult>();
+    verifyOutcome(result, DownloadFailure::InsecureRedirect, directory.path(), false, {});
+    QCOMPARE(requestCount(), before);
+}
+
+void TestFileDownload::swappedPartFileNeverLands_data()
+{
+    QTest::addColumn<QString>("swap");
+    QTest::newRow("moved away, another file in its place") << "file";
+    QTest::newRow("replaced by a symbolic link") << "link";
+    QTest::newRow("removed") << "none";
+}
+
+// Another program takes the part file's name during the transfer: what lands, if anything,
+// is never its file.
+void TestFileDownload::swappedPartFileNeverLands()
+{
+    QFETCH(QString, swap);
+    const QByteArray body(4000, 'b');
+    ScriptedServer server([&](const QByteArray &, int) {
+        return ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nETag: \"v1\"\r\n"
+                                     "Content-Length: 4000\r\n\r\n" +
+                                         body,
+                                     ScriptedServer::Ending::Close, 10, 100};
+    });
+    QTemporaryDir directory;
+    const QString target = directory.filePath(Target);
+    const QString part = target + ".part";
+    writeFile(directory.filePath("elsewhere"), OldContent);
+    TransferOptions options;
+    options.keepPartial = true;
+    std::unique_ptr<Transfer> transfer(
+        startDownload(server.url(QStringLiteral("/f")), target, options, nullptr));
+    QSignalSpy finished(transfer.get(), &Transfer::finished);
+    QTRY_VERIFY(QFileInfo(part).size() > 0);
+    QVERIFY(QFile::rename(part, directory.filePath("moved.part")));
+    if (swap == QLatin1String("file"))
+        writeFile(part, OldContent);
+    else if (swap == QLatin1String("link"))
+        QVERIFY(QFile::link(directory.filePath("elsewhere"), part));
+    QVERIFY(finished.wait(20000));
+    const auto result = finished.at(0).at(0).value<DownloadResult>();
+    QCOMPARE(result.failure, DownloadFailure::PartFileReplaced);
+    QVERIFY(!QFileInfo(target).exists() && !QFileInfo(target).isSymLink());
+    if (swap == QLatin1String("file"))
+        QCOMPARE(contentOf(part), OldContent);
+    if (swap == QLatin1String("link"))
+        QVERIFY(QFileInfo(part).isSymLink());
+    QCOMPARE(contentOf(directory.filePath("elsewhere")), OldContent);
+}
+
+void TestFileDownload::cancelHasOneAnswer_data()
+{
+    QTest::addColumn<bool>("keepData");
+    QTest::newRow("cancel") << false;
+    QTest::newRow("stop") << true;
+}
+
+// Stopping a transfer at any moment around its end, its commit included, has one answer:
+// either it stopped, with nothing at its target and nothing reported, or it reports its file.
+void TestFileDownload::cancelHasOneAnswer()
+{
+    QFETCH(bool, keepData);
+    constexpr int Rounds = 300;
+    QTemporaryDir directory;
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    std::vector<bool> stopped(Rounds);
+    std::vector<int> reports(Rounds);
+    std::vector<bool> landed(Rounds);
+    QRandomGenerator random(Rounds);
+    const QString url = m_http->url(QStringLiteral("/empty"));
+    for (int round = 0; round < Rounds; ++round) {
+        transfers.emplace_back(startDownload(url, directory.filePath(QString::number(round)),
+                                             TransferOptions(), nullptr));
+        connect(transfers.back().get(), &Transfer::finished, this,
+                [&, round](const DownloadResult &result) {
+                    ++reports[round];
+                    landed[round] = result.ok;
+                });
+        // Anywhere from before the request to after the file has landed.
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 wait = random.bounded(4000) * 1000;
+        while (clock.nsecsElapsed() < wait) {
+        }
+        stopped[round] = keepData ? transfers.back()->stop() : transfers.back()->cancel();
+    }
+    for (int round = 0; round < Rounds; ++round)
+        if (!stopped[round])
+            QTRY_COMPARE(reports[round], 1);
+    QTest::qWait(200); // time for a report that should not come
+    int landings = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        const bool there = QFileInfo::exists(directory.filePath(QString::number(round)));
+        QVERIFY2(there == (reports[round] == 1 && landed[round]),
+                 qPrintable(QString::number(round)));
+        QCOMPARE(reports[round], stopped[round] ? 0 : 1);
+        landings += there;
+    }
+    qInfo("%d of %d rounds stopped, %d landed",
+          int(std::count(stopped.begin(), stopped.end(), true)), Rounds, landings);
+    QTRY_COMPARE(entriesOf(directory.path()).size(), landings);
 }
 
 QTEST_GUILESS_MAIN(TestFileDownload)

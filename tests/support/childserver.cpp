@@ -94,27 +94,70 @@ std::unique_ptr<ChildServer> startFtpServer(const QString &root, qint64 cutAfter
     return std::make_unique<ChildServer>(systemPython(), arguments, QStringLiteral("PORT"));
 }
 
-std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch)
+namespace {
+
+// A key and a certificate for 127.0.0.1 that the certificate signs itself, made in `scratch`.
+void makeCertificate(const QString &key, const QString &certificate)
 {
-    const QDir dir(scratch);
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    const QString certificate = dir.filePath(QStringLiteral("certificate.pem"));
     QProcess request;
     request.start(QStringLiteral("openssl"),
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
                    QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                    QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
                    QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
                    QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-keyout"), key,
                    QStringLiteral("-out"), certificate});
     if (!request.waitForFinished(20000) || request.exitCode() != 0)
         throw std::runtime_error("openssl could not make a certificate");
+}
+
+const char RedirectingTlsScript[] = R"(
+import http.server, ssl, sys
+class Redirect(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(302)
+        self.send_header("Location", sys.argv[3])
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+    def log_message(self, *arguments):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Redirect)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+server.socket = context.wrap_socket(server.socket, server_side=True)
+print("PORT", server.server_address[1], flush=True)
+server.serve_forever()
+)";
+
+} // namespace
+
+std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch)
+{
+    const QDir dir(scratch);
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const QString certificate = dir.filePath(QStringLiteral("certificate.pem"));
+    makeCertificate(key, certificate);
     return std::make_unique<ChildServer>(
         QStringLiteral("openssl"),
         QStringList{QStringLiteral("s_server"), QStringLiteral("-accept"),
                     QStringLiteral("127.0.0.1:0"), QStringLiteral("-cert"), certificate,
                     QStringLiteral("-key"), key, QStringLiteral("-www")},
         QStringLiteral("ACCEPT 127.0.0.1:"));
+}
+
+std::unique_ptr<ChildServer> startRedirectingTlsServer(const QString &scratch,
+                                                       const QString &location)
+{
+    const QDir dir(scratch);
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    const QString certificate = dir.filePath(QStringLiteral("certificate.pem"));
+    makeCertificate(key, certificate);
+    return std::make_unique<ChildServer>(systemPython(),
+                                         QStringList{QStringLiteral("-c"),
+                                                     QString::fromLatin1(RedirectingTlsScript),
+                                                     certificate, key, location},
+                                         QStringLiteral("PORT"));
 }
 
 } // namespace quorrin::test

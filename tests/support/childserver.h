@@ -34,4 +34,9 @@ std::unique_ptr<ChildServer> startFtpServer(const QString &root, qint64 cutAfter
 // An HTTPS server (openssl s_server) with a certificate it signed itself, made in `scratch`.
 std::unique_ptr<ChildServer> startSelfSignedTlsServer(const QString &scratch);
 
+// An HTTPS server (Python's) that answers every request with a redirect to `location`; its
+// certificate, for 127.0.0.1, is `scratch`/certificate.pem.
+std::unique_ptr<ChildServer> startRedirectingTlsServer(const QString &scratch,
+                                                       const QString &location);
+
 } // namespace quorrin::test

@@ -20,7 +20,8 @@ ScriptedServer::Reply ResumableFile::answer(const QByteArray &request)
     const QByteArray range = headerOf(request, "range");
     const QByteArray ifRange = headerOf(request, "if-range");
     rangesAsked << range;
-    const bool unchanged = ifRange.isEmpty() || ifRange == etag || ifRange == lastModified;
+    const bool unchanged =
+        ignoresIfRange || ifRange.isEmpty() || ifRange == etag || ifRange == lastModified;
     qint64 first = 0;
     if (honoursRanges && unchanged && range.startsWith("bytes="))
         first = range.mid(6).split('-').value(0).toLongLong() / alignment * alignment;

@@ -14,6 +14,7 @@ struct ResumableFile {
     QByteArray etag;         // sent when not empty, quotes included ("…" or W/"…")
     QByteArray lastModified; // sent when not empty
     bool honoursRanges = true;
+    bool ignoresIfRange = false;   // a part of whatever it holds now, whatever version was asked
     qint64 alignment = 1;          // a part starts at the asked offset rounded down to a multiple
     qint64 cutAfter = 0;           // an answer's body stops after this many bytes; 0: never
     int cutAnswers = 1 << 30;      // how many answers, the first ones, are cut

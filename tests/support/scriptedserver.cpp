@@ -1,6 +1,7 @@
 #include "scriptedserver.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -85,8 +86,7 @@ void ScriptedServer::answer(int connection)
         request.append(buffer, got);
     }
     const Reply reply = m_script(request, m_served++);
-    if (!reply.bytes.isEmpty())
-        ::send(connection, reply.bytes.constData(), size_t(reply.bytes.size()), MSG_NOSIGNAL);
+    send(connection, reply);
     switch (reply.ending) {
     case Ending::Close:
         ::shutdown(connection, SHUT_WR);
@@ -101,6 +101,25 @@ void ScriptedServer::answer(int connection)
         return;
     }
     ::close(connection);
+}
+
+void ScriptedServer::send(int connection, const Reply &reply)
+{
+    const auto out = [connection](const QByteArray &bytes) {
+        return bytes.isEmpty() ||
+               ::send(connection, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) > 0;
+    };
+    if (reply.paceMs <= 0) {
+        out(reply.bytes);
+        return;
+    }
+    const qsizetype bodyStart = reply.bytes.indexOf("\r\n\r\n") + 4;
+    bool open = out(reply.bytes.left(bodyStart));
+    for (qsizetype at = bodyStart; open && at < reply.bytes.size() && !m_stop;
+         at += reply.paceBytes) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(reply.paceMs));
+        open = out(reply.bytes.mid(at, reply.paceBytes));
+    }
 }
 
 ClosedPort::ClosedPort()

@@ -25,6 +25,9 @@ public:
     struct Reply {
         QByteArray bytes;
         Ending ending = Ending::Close;
+        // When set, what follows the headers goes out `paceBytes` at a time, this far apart.
+        int paceMs = 0;
+        int paceBytes = 1;
     };
     using Script = std::function<Reply(const QByteArray &request, int index)>;
 
@@ -40,6 +43,7 @@ public:
 private:
     void serve();
     void answer(int connection);
+    void send(int connection, const Reply &reply);
 
     Script m_script;
     int m_served = 0;
