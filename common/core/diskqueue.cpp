@@ -1,5 +1,7 @@
 #include "diskqueue.h"
 
+#include <QHash>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -120,6 +122,20 @@ std::shared_ptr<DiskQueue> newDiskQueue()
 {
     threads(); // made before any queue, so that it outlives them all
     return std::make_shared<SerialQueue>();
+}
+
+std::shared_ptr<DiskQueue> diskQueueFor(const QString &key)
+{
+    static std::mutex mutex;
+    static QHash<QString, std::weak_ptr<DiskQueue>> queues;
+    const std::lock_guard lock(mutex);
+    if (std::shared_ptr<DiskQueue> queue = queues.value(key).lock())
+        return queue;
+    if (queues.size() > 256)
+        queues.removeIf([](const auto &entry) { return entry.value().expired(); });
+    std::shared_ptr<DiskQueue> queue = newDiskQueue();
+    queues.insert(key, queue);
+    return queue;
 }
 
 } // namespace quorrin

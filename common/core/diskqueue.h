@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <memory>
 
@@ -18,5 +20,9 @@ public:
 
 // A new queue on the process's disk threads.
 std::shared_ptr<DiskQueue> newDiskQueue();
+
+// The queue of the work on `key` (a file's path): while one lives, work on the same file goes
+// there, after what came before it, so that letting a file go always precedes taking it again.
+std::shared_ptr<DiskQueue> diskQueueFor(const QString &key);
 
 } // namespace quorrin

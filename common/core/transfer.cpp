@@ -5,27 +5,31 @@
 #include <QMetaObject>
 
 namespace quorrin {
-namespace {
 
 // Carries the engine's reports to the Transfer's own thread, through its event queue. Events
-// still queued when the Transfer is destroyed are dropped with it.
+// still queued when the Transfer is destroyed are dropped with it, and reports of a transfer
+// that was stopped are not news any more.
 class QueuedObserver : public engine::Observer {
 public:
-    explicit QueuedObserver(
-        Transfer *owner, std::function<void(const DownloadResult &, QByteArray, QByteArray)> done,
-        std::function<void(qint64, qint64)> moved)
+    explicit QueuedObserver(Transfer *owner)
         : m_owner(owner)
-        , m_done(std::move(done))
-        , m_moved(std::move(moved))
     {
     }
 
     bool progressed(qint64 received, qint64 total) override
     {
-        QMetaObject::invokeMethod(
-            m_owner, [moved = m_moved, received, total] { moved(received, total); },
-            Qt::QueuedConnection);
+        tell([received, total](Transfer *owner) { Q_EMIT owner->progress(received, total); });
         return true;
+    }
+
+    void arrived() override
+    {
+        tell([](Transfer *owner) { Q_EMIT owner->arrived(); });
+    }
+
+    void serverBusy() override
+    {
+        tell([](Transfer *owner) { Q_EMIT owner->serverBusy(); });
     }
 
     // The Transfer is destroyed before the process ends, or it has been leaked: nobody to tell.
@@ -35,20 +39,27 @@ public:
     {
         QMetaObject::invokeMethod(
             m_owner,
-            [done = m_done, result, body = std::move(body),
+            [owner = m_owner, result, body = std::move(body),
              contentType = std::move(contentType)]() mutable {
-                done(result, std::move(body), std::move(contentType));
+                owner->complete(result, std::move(body), std::move(contentType));
             },
             Qt::QueuedConnection);
     }
 
 private:
-    Transfer *m_owner;
-    std::function<void(const DownloadResult &, QByteArray, QByteArray)> m_done;
-    std::function<void(qint64, qint64)> m_moved;
-};
+    template <typename Report> void tell(Report report)
+    {
+        QMetaObject::invokeMethod(
+            m_owner,
+            [owner = m_owner, report] {
+                if (owner->isRunning())
+                    report(owner);
+            },
+            Qt::QueuedConnection);
+    }
 
-} // namespace
+    Transfer *m_owner;
+};
 
 Transfer::Transfer(QObject *parent)
     : QObject(parent)
@@ -64,15 +75,7 @@ void Transfer::start(const QString &url, const std::optional<QString> &path,
                      const TransferOptions &options)
 {
     m_running = true;
-    m_observer = std::make_unique<QueuedObserver>(
-        this,
-        [this](const DownloadResult &result, QByteArray body, QByteArray contentType) {
-            complete(result, std::move(body), std::move(contentType));
-        },
-        [this](qint64 received, qint64 total) {
-            if (m_running)
-                Q_EMIT progress(received, total);
-        });
+    m_observer = std::make_unique<QueuedObserver>(this);
     m_job = engine::start(url, path, options, m_observer.get());
 }
 

@@ -98,8 +98,13 @@ Q_SIGNALS:
     // Once, when the transfer has ended; for a file, result.ok means the complete file is at
     // its target.
     void finished(const quorrin::DownloadResult &result);
+    // For a download made with landLater: all its data has arrived and waits for land().
+    void arrived();
+    // The server answered that it is too busy for this request; another try follows.
+    void serverBusy();
 
 private:
+    friend class QueuedObserver;
     friend Transfer *startDownload(const QString &, const QString &, const TransferOptions &,
                                    QObject *);
     friend Transfer *startFetch(const QString &, const TransferOptions &, QObject *);

@@ -312,7 +312,7 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
         engine().submit(job);
         return job;
     }
-    job->disk = newDiskQueue();
+    job->disk = diskQueueFor(*path);
     if (!job->options.landLater)
         job->landAt = *path;
     job->openFile(*path, [](const std::shared_ptr<Job> &opened) { engine().submit(opened); });

@@ -23,6 +23,10 @@ public:
                           QByteArray contentType) = 0;
     // The engine goes away with the process while the job is not over: it never finishes.
     virtual void abandoned() = 0;
+    // All the data is in the part file of a job that lands later.
+    virtual void arrived() {}
+    // The server answered that it is too busy (429 or 503); another try follows.
+    virtual void serverBusy() {}
 };
 
 // Starts a transfer of `url` (any address: it is checked and encoded here) into the file

@@ -182,6 +182,8 @@ bool retry(Job &job, const DownloadResult &result)
         job.freshConnection = true;
     }
     job.refetch = refused;
+    if ((job.head.status == 429 || job.head.status == 503) && job.observer)
+        job.observer->serverBusy();
     const qint64 held = job.refetch ? 0 : job.received();
     job.reachedServer = job.reachedServer || job.head.status > 0;
     if (held > job.best) {
@@ -249,6 +251,8 @@ bool endTry(Job &job, CURLcode code)
         return false;
     }
     job.stage = Stage::Complete;
+    if (!job.landAt && job.observer)
+        job.observer->arrived();
     job.settle();
     return false;
 }

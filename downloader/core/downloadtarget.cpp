@@ -123,4 +123,21 @@ QString nextFreePath(const QString &storedPath)
     return findFreeName(storedPath).path;
 }
 
+QString freeTarget(const QString &path, const ExistenceTest &exists)
+{
+    const Result<bool> taken = exists(path);
+    return taken && !taken.value() ? path : findFreeName(path, exists).path;
+}
+
+bool holdingDirectoryExists(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return false;
+    struct stat status;
+    const QString directory = slash == 0 ? QStringLiteral("/") : path.left(slash);
+    return ::stat(QFile::encodeName(directory).constData(), &status) == 0 &&
+           S_ISDIR(status.st_mode);
+}
+
 } // namespace quorrin::downloader

@@ -43,4 +43,10 @@ DownloadTarget prepareTarget(const QString &storedPath);
 // The first numbered path free of the stored one, for a name taken while the transfer runs.
 QString nextFreePath(const QString &storedPath);
 
+// `path` itself when nothing stands there, else its first free numbered path.
+QString freeTarget(const QString &path, const ExistenceTest &exists = testExistence);
+
+// Whether the directory that holds `path` exists, so that nothing needs making for it.
+bool holdingDirectoryExists(const QString &path);
+
 } // namespace quorrin::downloader

@@ -252,7 +252,7 @@ void Form1::cmdOpenClick()
 
 void Form1::cmdEffaceClick()
 {
-    stopRun();
+    stopRun(false);
     ResetParameters();
     txtPage->setFocus();
 }

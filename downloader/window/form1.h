@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchrun.h"
 #include "downloadqueue.h"
 #include "filedownload.h"
 #include "messagebox.h"
@@ -22,10 +23,6 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QTimer;
-
-namespace quorrin {
-class Transfer;
-} // namespace quorrin
 
 namespace quorrin::downloader {
 
@@ -92,20 +89,18 @@ private:
     void listDlClick();
     void listDlDelete();
 
-    // form1run.cpp: the batch run.
+    // form1run.cpp: the batch run, as the window shows it.
     void cmdDownLoadClick();
-    void downloadEntry();
-    bool startEntry();
-    void entryTransferred(const DownloadResult &result);
+    void connectRun();
+    void turnBegins(int entry);
     void endRun();
-    void stopRun();
+    void stopRun(bool keepData);
     void finishRun();
-    bool isRunning() const;
+    bool isRunning() const { return m_batch != nullptr; }
     void runTick();
+    void showRun();
     void showProgress(qint64 received, qint64 total);
     void addReportRow(const QString &text, const QString &cause = {});
-    void showReportEnd();
-    void reportError(const QString &entry, const QString &cause);
 
     QLineEdit *txtPage;
     QLineEdit *txtPath;
@@ -127,18 +122,21 @@ private:
     QIcon m_background{QStringLiteral(":/quorrin/background.svg")};
     QProgressBar *m_progress;
 
-    // The batch run under way: the entry at `row`, up to `last`, taken when it started.
-    struct Run {
-        int row = 0;
-        int last = -1;
-        QString entry; // the entry's row text
+    // The batch run under way, and what the window is to show of it at its next repaint: the
+    // reports arrive faster than a person can read them.
+    BatchRun *m_batch = nullptr;
+    struct RunView {
+        QStringList rows; // the entries' row texts, taken when the run started
+        int entry = -1;   // the entry whose turn it is
+        QString page;
+        QString path;
+        bool changed = false;
+        QList<std::pair<QString, QString>> reportRows; // text and cause, not yet in the list
         QElapsedTimer clock;
     };
-    Run m_run;
-    Transfer *m_transfer = nullptr;
+    RunView m_view;
     QTimer *m_runTick; // the run's repaints
     bool m_paintDeferred = false;
-    bool m_reportEndShown = true;
 };
 
 } // namespace quorrin::downloader

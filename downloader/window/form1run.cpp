@@ -1,10 +1,8 @@
-// The batch run: every queued entry in turn, each with its report rows. A chain of steps: each
-// entry's transfer runs in the background, and its end starts the next entry.
+// The batch run as the window shows it: the run's reports, in queue order, drawn at a rate a
+// person can follow.
 #include "desktopnotification.h"
-#include "downloadtarget.h"
 #include "form1.h"
 #include "runendnotice.h"
-#include "transfer.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -34,83 +32,65 @@ void Form1::cmdDownLoadClick()
     isReady = false;
     listErr->clear();
     listErr->show();
-    m_run = {0, ListDl->count() - 1, {}, {}};
-    m_run.clock.start();
+    std::vector<RunEntry> entries;
+    m_view = {};
+    for (int row = 0; row < ListDl->count(); ++row) {
+        m_view.rows << ListDl->item(row)->text();
+        entries.push_back({m_view.rows.last(), m_queue.page(row), m_queue.path(row)});
+    }
+    m_view.clock.start();
     m_progress->setRange(0, 0);
     m_progress->show();
     m_runTick->start();
-    downloadEntry();
+    m_batch = new BatchRun(std::move(entries), this);
+    connectRun();
+    m_batch->start();
 }
 
-// The entries from the one under way on, until one has a transfer running; the end of that
-// transfer comes back to entryTransferred().
-void Form1::downloadEntry()
+void Form1::connectRun()
 {
-    for (; m_run.row <= m_run.last; ++m_run.row) {
-        if (startEntry())
-            return;
-        addReportRow(FinishedRow);
-    }
-    endRun();
+    connect(m_batch, &BatchRun::turnBegins, this, &Form1::turnBegins);
+    connect(m_batch, &BatchRun::entryFailed, this, [this](int entry, const QString &cause) {
+        m_view.reportRows.append({ErrorRow + m_view.rows.at(entry), cause});
+    });
+    connect(m_batch, &BatchRun::entryPath, this, [this](int, const QString &path) {
+        m_view.path = path;
+        m_view.changed = true;
+    });
+    connect(m_batch, &BatchRun::turnEnds, this, [this] {
+        m_view.reportRows.append({FinishedRow, {}});
+    });
+    connect(m_batch, &BatchRun::progress, this, &Form1::showProgress);
+    connect(m_batch, &BatchRun::finished, this, &Form1::endRun);
 }
 
-// Steps of one entry up to its transfer; false when the entry cannot have one.
-bool Form1::startEntry()
+void Form1::turnBegins(int entry)
 {
-    const int row = m_run.row;
-    const QString entry = m_run.entry = ListDl->item(row)->text();
-    labMess->setText(StartedRow + entry);
-    addReportRow(StartedRow + entry);
-    ListDl->setCurrentRow(row);
-    txtPage->setText(m_queue.page(row));
-    txtPath->setText(m_queue.path(row));
-    const DownloadTarget target = prepareTarget(txtPath->text());
-    for (const QString &cause : target.causes)
-        reportError(entry, cause);
-    txtPath->setText(target.path);
-    if (!target.usable)
-        return false;
+    m_view.entry = entry;
+    m_view.page = m_queue.page(entry);
+    m_view.path = m_queue.path(entry);
+    m_view.changed = true;
+    m_view.reportRows.append({StartedRow + m_view.rows.at(entry), {}});
     m_progress->setRange(0, 0);
-    // A name taken during the transfer is not replaced: the next free one is used instead.
-    TransferOptions options;
-    options.keepPartial = true;
-    options.freePath = [stored = m_queue.path(row)](const QString &) {
-        return nextFreePath(stored);
-    };
-    m_transfer = startDownload(txtPage->text(), txtPath->text(), options, this);
-    connect(m_transfer, &Transfer::progress, this, &Form1::showProgress);
-    connect(m_transfer, &Transfer::finished, this, &Form1::entryTransferred);
-    return true;
-}
-
-void Form1::entryTransferred(const DownloadResult &result)
-{
-    m_transfer->deleteLater();
-    m_transfer = nullptr;
-    if (!result.ok)
-        reportError(m_run.entry, result.cause);
-    else if (result.path != txtPath->text())
-        txtPath->setText(result.path);
-    addReportRow(FinishedRow);
-    ++m_run.row;
-    downloadEntry();
 }
 
 void Form1::endRun()
 {
     finishRun();
     labMess->setText(RunFinished);
-    if (announceRunEnd(std::chrono::milliseconds(m_run.clock.elapsed()), isActiveWindow()))
+    if (announceRunEnd(std::chrono::milliseconds(m_view.clock.elapsed()), isActiveWindow()))
         notifyDesktop(RunFinished);
     // The boxes show the last entry: that is the one an edit now goes to.
-    m_queue.setEditedEntry(m_run.last);
+    m_queue.setEditedEntry(int(m_view.rows.size()) - 1);
     isReady = true;
 }
 
-// Ends the run where it stands: the transfer under way is cancelled and leaves nothing.
-void Form1::stopRun()
+// Ends the run where it stands: every transfer stops at once, leaving nothing, or with
+// `keepData` what a later run can continue.
+void Form1::stopRun(bool keepData)
 {
     if (isRunning()) {
+        m_batch->stop(keepData);
         finishRun();
         labMess->setText(QueueCaption);
         isReady = true;
@@ -119,18 +99,19 @@ void Form1::stopRun()
 
 void Form1::finishRun()
 {
-    delete m_transfer; // cancels it
-    m_transfer = nullptr;
+    showRun();
+    m_batch->disconnect(this);
+    m_batch->deleteLater();
+    m_batch = nullptr;
     m_runTick->stop();
     m_progress->hide();
-    showReportEnd();
     // The request held back is still the window's only one: it has to come through.
     if (std::exchange(m_paintDeferred, false))
         QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 
 // A run repaints the window at a rate a person can follow: a queue of small files would
-// otherwise spend most of its time painting every entry.
+// otherwise spend most of its time laying out and painting every entry.
 bool Form1::event(QEvent *event)
 {
     if (event->type() == QEvent::UpdateRequest && isRunning()) {
@@ -142,17 +123,29 @@ bool Form1::event(QEvent *event)
 
 void Form1::runTick()
 {
-    showReportEnd();
+    showRun();
     if (std::exchange(m_paintDeferred, false)) {
         QEvent paint(QEvent::UpdateRequest);
         QWidget::event(&paint);
     }
 }
 
-// From the first entry to the end of the last, an entry's transfer is always under way.
-bool Form1::isRunning() const
+// Brings the controls up to the run's last report: the entry whose turn it is in the boxes,
+// the caption and the queue list, and the new report rows, the last one selected.
+void Form1::showRun()
 {
-    return m_transfer != nullptr;
+    if (std::exchange(m_view.changed, false) && m_view.entry >= 0) {
+        labMess->setText(StartedRow + m_view.rows.at(m_view.entry));
+        ListDl->setCurrentRow(m_view.entry);
+        txtPage->setText(m_view.page);
+        txtPath->setText(m_view.path);
+    }
+    if (m_view.reportRows.isEmpty())
+        return;
+    for (const auto &[text, cause] : std::exchange(m_view.reportRows, {}))
+        addReportRow(text, cause);
+    // Every selection lays out the whole grown list again: once per repaint is enough.
+    listErr->setCurrentRow(listErr->count() - 1);
 }
 
 void Form1::showProgress(qint64 received, qint64 total)
@@ -170,30 +163,12 @@ void Form1::addReportRow(const QString &text, const QString &cause)
         item->setToolTip(cause);
         item->setData(Qt::AccessibleDescriptionRole, cause);
     }
-    m_reportEndShown = false;
-}
-
-// Selects the report's last row, which scrolls it into view. Done at each repaint rather than
-// at each row: every selection lays out the whole grown list again.
-void Form1::showReportEnd()
-{
-    if (m_reportEndShown)
-        return;
-    listErr->setCurrentRow(listErr->count() - 1);
-    m_reportEndShown = true;
-}
-
-void Form1::reportError(const QString &entry, const QString &cause)
-{
-    addReportRow(ErrorRow + entry, cause);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
     // What has arrived stays for the next run to continue.
-    if (m_transfer)
-        m_transfer->stop();
-    stopRun();
+    stopRun(true);
     event->accept();
 }
 

@@ -1,0 +1,233 @@
+#include "batchrun.h"
+
+#include "downloadtarget.h"
+#include "pathlimits.h"
+
+#include <QDir>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace quorrin::downloader {
+
+BatchRun::BatchRun(std::vector<RunEntry> entries, QObject *parent)
+    : QObject(parent)
+    , m_entries(std::move(entries))
+    , m_slots(m_entries.size())
+{
+    for (const RunEntry &entry : m_entries) {
+        m_cleanPaths << QDir::cleanPath(entry.path);
+        const QUrl url(entry.address.trimmed(), QUrl::TolerantMode);
+        m_hosts << url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
+    }
+}
+
+// A run that goes away unfinished keeps what its transfers have brought.
+BatchRun::~BatchRun()
+{
+    if (m_running)
+        stop(true);
+}
+
+void BatchRun::start()
+{
+    m_running = true;
+    beginTurns();
+}
+
+void BatchRun::stop(bool keepData)
+{
+    m_running = false;
+    for (int index = 0; index < int(m_slots.size()); ++index) {
+        if (Transfer *transfer = m_slots[index].transfer) {
+            // A file already landing lands, unreported.
+            keepData ? transfer->stop() : transfer->cancel();
+            release(index);
+        }
+    }
+}
+
+// Turns follow each other at once while entries end at their turn: an error found early,
+// a file that had all its data already.
+void BatchRun::beginTurns()
+{
+    if (m_inTurns)
+        return;
+    m_inTurns = true;
+    while (m_running && m_turn < int(m_entries.size()) && beginTurn()) {
+    }
+    m_inTurns = false;
+    if (m_running && m_turn >= int(m_entries.size())) {
+        m_running = false;
+        Q_EMIT finished();
+        return;
+    }
+    schedule();
+}
+
+// The entry's steps up to its landing, as if it were alone; true when its turn has ended.
+bool BatchRun::beginTurn()
+{
+    const int index = m_turn;
+    Slot &slot = m_slots[index];
+    Q_EMIT turnBegins(index);
+    const DownloadTarget target = prepareTarget(m_entries[index].path);
+    for (const QString &cause : target.causes)
+        Q_EMIT entryFailed(index, cause);
+    m_shownPath = target.path;
+    Q_EMIT entryPath(index, target.path);
+    if (!target.usable || slot.failure) {
+        if (slot.failure)
+            Q_EMIT entryFailed(index, slot.failure->cause);
+        endTurn();
+        return true;
+    }
+    if (m_oneAtATime.contains(m_hosts.value(index)))
+        makeWay(index);
+    if (slot.state == State::Waiting)
+        startTransfer(index, target.path);
+    slot.transfer->land(target.path);
+    return false;
+}
+
+void BatchRun::endTurn()
+{
+    Q_EMIT turnEnds(m_turn);
+    ++m_turn;
+}
+
+// Fills the line with the next entries that can go ahead of their turn.
+void BatchRun::schedule()
+{
+    if (!m_running)
+        return;
+    int onLine = transfersOnLine();
+    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    for (int index = m_turn + 1; index < ahead && onLine < MaxTransfers; ++index) {
+        if (m_slots[index].state == State::Waiting && mayStartEarly(index)) {
+            startTransfer(index, m_entries[index].path);
+            ++onLine;
+        }
+    }
+}
+
+// Only what needs nothing made nor chosen before its turn goes early, and never beside an
+// earlier entry for the same path, which would take the name it is to number.
+bool BatchRun::mayStartEarly(int index) const
+{
+    const QString &path = m_entries[index].path;
+    if (!checkPathLimits(path) || !holdingDirectoryExists(path))
+        return false;
+    const QString &host = m_hosts[index];
+    const bool oneAtATime = m_oneAtATime.contains(host);
+    for (int earlier = m_turn; earlier < index; ++earlier) {
+        const State state = m_slots[earlier].state;
+        if (state != State::Ended && m_cleanPaths[earlier] == m_cleanPaths[index])
+            return false;
+        if (oneAtATime && state == State::Transferring && m_hosts[earlier] == host)
+            return false;
+    }
+    return true;
+}
+
+// The part file is named after `near`, or after a free name beside it that no other transfer
+// of the run uses.
+void BatchRun::startTransfer(int index, const QString &near)
+{
+    Slot &slot = m_slots[index];
+    slot.partTarget = freeTarget(near, [this](const QString &path) -> Result<bool> {
+        if (m_claimed.contains(path))
+            return true;
+        return testExistence(path);
+    });
+    m_claimed.insert(slot.partTarget);
+    TransferOptions options = transferOptions;
+    options.keepPartial = true;
+    options.landLater = true;
+    // A name taken while the file arrives is not replaced: the next free one is used instead.
+    options.freePath = [stored = m_entries[index].path](const QString &) {
+        return nextFreePath(stored);
+    };
+    slot.transfer = startDownload(m_entries[index].address, slot.partTarget, options, this);
+    slot.state = State::Transferring;
+    connect(slot.transfer, &Transfer::finished, this,
+            [this, index](const DownloadResult &result) { transferEnded(index, result); });
+    connect(slot.transfer, &Transfer::arrived, this, [this, index] {
+        m_slots[index].state = State::Arrived;
+        schedule();
+    });
+    connect(slot.transfer, &Transfer::serverBusy, this, [this, index] { serverBusy(index); });
+    connect(slot.transfer, &Transfer::progress, this, [this, index](qint64 received, qint64 total) {
+        if (index == m_turn)
+            Q_EMIT progress(received, total);
+    });
+}
+
+void BatchRun::transferEnded(int index, const DownloadResult &result)
+{
+    release(index);
+    Slot &slot = m_slots[index];
+    slot.state = State::Ended;
+    if (index != m_turn) {
+        slot.failure = result; // told at its turn
+        schedule();
+        return;
+    }
+    if (!result.ok)
+        Q_EMIT entryFailed(index, result.cause);
+    else if (result.path != m_shownPath)
+        Q_EMIT entryPath(index, result.path);
+    endTurn();
+    beginTurns();
+}
+
+// A busy server gets one request at a time from now on: the earliest goes on, the others
+// wait, keeping what they have, until the host is free.
+void BatchRun::serverBusy(int index)
+{
+    m_oneAtATime.insert(m_hosts[index]);
+    makeWay(std::max(m_turn, firstOnHost(m_hosts[index])));
+}
+
+int BatchRun::firstOnHost(const QString &host) const
+{
+    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    for (int index = m_turn; index < ahead; ++index)
+        if (m_slots[index].state == State::Transferring && m_hosts[index] == host)
+            return index;
+    return m_turn;
+}
+
+// Sends every other transfer to the host of `index` back to waiting.
+void BatchRun::makeWay(int index)
+{
+    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    for (int other = m_turn; other < ahead; ++other) {
+        Slot &slot = m_slots[other];
+        if (other == index || slot.state != State::Transferring || m_hosts[other] != m_hosts[index])
+            continue;
+        slot.transfer->stop();
+        release(other);
+        slot.state = State::Waiting;
+    }
+}
+
+void BatchRun::release(int index)
+{
+    Slot &slot = m_slots[index];
+    m_claimed.remove(slot.partTarget);
+    if (slot.transfer) {
+        slot.transfer->disconnect(this);
+        slot.transfer->deleteLater();
+        slot.transfer = nullptr;
+    }
+}
+
+int BatchRun::transfersOnLine() const
+{
+    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    return int(std::count_if(m_slots.begin() + m_turn, m_slots.begin() + ahead,
+                             [](const Slot &slot) { return slot.state == State::Transferring; }));
+}
+
+} // namespace quorrin::downloader

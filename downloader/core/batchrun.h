@@ -1,0 +1,98 @@
+#pragma once
+
+#include "filedownload.h"
+#include "transfer.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quorrin::downloader {
+
+// One entry of a run, as the queue holds it.
+struct RunEntry {
+    QString row;     // its text in the queue list
+    QString address; // as pasted
+    QString path;    // the stored path
+};
+
+// A run over the queue: every entry in turn, in queue order, each with its target prepared
+// (directories made, a free name chosen) at its turn, as if the entries went one after the
+// other. Behind the entry whose turn it is, the next ones already transfer into their part
+// files, a few at once, so that the line stays busy; what they bring lands at their turn,
+// and what befalls them is told at their turn too. The reports are in queue order: an
+// entry's turn begins, its errors, the path it uses, its turn ends, and the run ends.
+class BatchRun : public QObject {
+    Q_OBJECT
+public:
+    // Transfers under way at once, in all; browsers open six connections to a host.
+    static constexpr int MaxTransfers = 6;
+    // Entries ahead of the turn that may hold a part file open.
+    static constexpr int MaxAhead = 32;
+
+    explicit BatchRun(std::vector<RunEntry> entries, QObject *parent = nullptr);
+    ~BatchRun() override;
+
+    // How each transfer may go; the run sets what concerns the part files and the targets.
+    TransferOptions transferOptions;
+
+    // Starts with the first entry's turn; reports begin at once.
+    void start();
+    // Ends the run where it stands and tells nothing more. Every transfer stops at once;
+    // with `keepData`, part files stay for a later run to continue, else nothing of the
+    // run's entries is left but the files that had landed (or were landing).
+    void stop(bool keepData);
+    bool isRunning() const { return m_running; }
+
+Q_SIGNALS:
+    void turnBegins(int entry);
+    // A step of the entry went wrong; the run goes on.
+    void entryFailed(int entry, const QString &cause);
+    // The path the entry uses: its free name once chosen, then where its file landed.
+    void entryPath(int entry, const QString &path);
+    // The transfer of the entry whose turn it is, a few times a second.
+    void progress(qint64 received, qint64 total);
+    void turnEnds(int entry);
+    void finished();
+
+private:
+    enum class State { Waiting, Transferring, Arrived, Ended };
+    struct Slot {
+        State state = State::Waiting;
+        Transfer *transfer = nullptr;
+        QString partTarget;                    // what its part file is named after
+        std::optional<DownloadResult> failure; // a failure before its turn
+    };
+
+    void beginTurns();
+    bool beginTurn();
+    void endTurn();
+    void schedule();
+    bool mayStartEarly(int index) const;
+    void startTransfer(int index, const QString &near);
+    void transferEnded(int index, const DownloadResult &result);
+    void serverBusy(int index);
+    int firstOnHost(const QString &host) const;
+    void makeWay(int index);
+    void release(int index);
+    int transfersOnLine() const;
+
+    std::vector<RunEntry> m_entries;
+    std::vector<Slot> m_slots;
+    QStringList m_cleanPaths; // the stored paths, spelt one way
+    QStringList m_hosts;      // each entry's server, with its port
+    int m_turn = 0;
+    bool m_running = false;
+    bool m_inTurns = false;
+    QString m_shownPath;        // the path the turn's entry shows
+    QSet<QString> m_claimed;    // part targets of the transfers under way
+    QSet<QString> m_oneAtATime; // hosts that said they were too busy
+};
+
+} // namespace quorrin::downloader
