@@ -338,12 +338,12 @@ bool halt(const std::shared_ptr<Job> &job, bool keepData, bool forgetting)
         job->observer = nullptr;
         job->keepData = keepData;
     }
-    // On the line, the engine lets go of it first; otherwise nothing but its disk queue holds
-    // its file.
+    // Its file is let go at once, on its disk queue, before anything asked of that queue
+    // later (a new transfer of the same file): the engine touches the file only for a job
+    // that has an observer.
+    job->dispose();
     if (was == Stage::Transferring)
         engine().drop(job);
-    else
-        job->dispose();
     return true;
 }
 
