@@ -31,13 +31,21 @@ std::optional<QByteArray> readToEnd(int fd, qsizetype limit)
     }
 }
 
-// The bytes of the regular file at `path`; nothing when none stands there (`absent` then
-// set) or what stands there cannot be read whole. A link is not followed, nor a FIFO waited on.
-std::optional<QByteArray> readRegularFile(const QString &path, bool &absent)
+// Why an open fails that says nothing of the file: none there, or the process is short of
+// file descriptors or memory for now.
+bool saysNothingOfTheFile(int error)
+{
+    return error == ENOENT || error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// The bytes of the regular file at `path`; nothing when what stands there cannot be read
+// whole, or when nothing can be told of it (`unknown` then set). A link is not followed, nor a
+// FIFO waited on.
+std::optional<QByteArray> readRegularFile(const QString &path, bool &unknown)
 {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    absent = fd < 0 && errno == ENOENT;
+    unknown = fd < 0 && saysNothingOfTheFile(errno);
     if (fd < 0)
         return std::nullopt;
     struct stat status {};
@@ -67,9 +75,9 @@ QList<InterruptedEntry> InterruptedRunRecord::read() const
     if (!owned())
         return {};
     removeLeftoverTemporaries(m_path);
-    bool absent = false;
-    const std::optional<QByteArray> bytes = readRegularFile(m_path, absent);
-    if (absent)
+    bool unknown = false;
+    const std::optional<QByteArray> bytes = readRegularFile(m_path, unknown);
+    if (unknown)
         return {};
     std::optional<QList<InterruptedEntry>> entries =
         bytes ? parseInterruptedRun(*bytes) : std::nullopt;

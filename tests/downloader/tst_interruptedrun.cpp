@@ -267,6 +267,25 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(record()));
     }
 
+    // A record that could not be opened for want of a file descriptor may be whole: it stays.
+    void shortOfDescriptorsSetsNothingAside()
+    {
+        const QList<InterruptedEntry> entries = entriesNamed(1);
+        const InterruptedRunRecord owner(m_dir->path());
+        QVERIFY(owner.write(entries));
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        rlimit limit{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+        rlimit none = limit;
+        none.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        const QList<InterruptedEntry> read = owner.read();
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        QCOMPARE(read, QList<InterruptedEntry>{});
+        QCOMPARE(owner.read(), entries);
+    }
+
     // A second window neither reads, sets aside, replaces nor removes the first one's record.
     void secondOwnerTouchesNothing()
     {
