@@ -15,7 +15,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 build=build-fuzz
-targets=(pagescan commandline bodymarkup)
+targets=(pagescan commandline bodymarkup interruptedrun)
 source tools/packages.sh
 packages=("${build_dependencies[@]}" clang libclang-rt-dev)
 
@@ -42,12 +42,14 @@ quietly "$logs/build.log" cmake --build "$build" -j 2 --target "${targets[@]/#/f
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The targets run side by side, each for the whole time.
+# The targets run side by side, each for the whole time, each with its own dictionary where it
+# has one (fuzz/<target>.dict), else the update page's.
 fuzz() {
-  local target=$1 corpus=$work/$1
+  local target=$1 corpus=$work/$1 dict=fuzz/$1.dict
+  [ -f "$dict" ] || dict=fuzz/pagescan.dict
   mkdir -p "$corpus"
   cp -R "fuzz/corpus/$target/." "$corpus/"
-  "$build/fuzz/fuzz_$target" "$corpus" -dict=fuzz/pagescan.dict \
+  "$build/fuzz/fuzz_$target" "$corpus" -dict="$dict" \
     -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
     -artifact_prefix="$artifacts/$target-" >"$logs/$target.log" 2>&1
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+// Replacing, removing and setting aside a small file so that a crash or a power cut at any
+// moment leaves either what stood there before or the whole new content, never a part of it.
+// Each call is synchronous and touches no shared state: any thread may make it.
+
+#include "result.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace quorrin::downloader {
+
+// Writes `contents` to a new file beside `path` (".<name>.XXXXXX", created exclusively and
+// readable by its owner alone), flushes it to the disk, renames it onto `path` and syncs the
+// directory. A symbolic link at `path` is replaced, not followed. On failure `path` keeps
+// what it held and the new file is gone.
+Result<> replaceFileDurably(const QString &path, const QByteArray &contents);
+
+// Removes `path` and syncs its directory; a path where nothing stands is success.
+Result<> removeFileDurably(const QString &path);
+
+// Renames what stands at `path` to "<path>.<suffix>-<n>" with the first n from 1 under which
+// nothing stands yet, never replacing anything; the new path.
+Result<QString> setFileAside(const QString &path, const QString &suffix);
+
+// Removes the new files that replaceFileDurably() left for `path` when the process ended
+// before their rename. Only for a caller that knows no other write to `path` is under way.
+void removeLeftoverTemporaries(const QString &path);
+
+} // namespace quorrin::downloader

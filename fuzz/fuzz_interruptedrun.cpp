@@ -1,0 +1,27 @@
+// The interrupted run's reader on any bytes found where its record should be.
+#include "entrynaming.h"
+#include "fuzzinput.h"
+#include "interruptedrun.h"
+
+using namespace quorrin;
+using namespace quorrin::downloader;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const std::optional<QList<InterruptedEntry>> entries = parseInterruptedRun(bytes);
+    if (!entries)
+        return 0;
+
+    // What it accepts the queue can show and run: the window relies on each of these.
+    fuzz::require(!entries->isEmpty() && entries->size() <= MaxQueueEntries);
+    fuzz::require(entries->first().row != QueuePlaceholder);
+    for (const InterruptedEntry &entry : *entries) {
+        fuzz::require(fileNameFromAddress(entry.address) == entry.row);
+        fuzz::require(!holdsLineBreak(entry.address) && !holdsLineBreak(entry.path));
+        fuzz::require(entry.path.contains(QLatin1Char('/')));
+    }
+    // Written again, the record reads back as the same entries.
+    fuzz::require(parseInterruptedRun(serializeInterruptedRun(*entries)) == entries);
+    return 0;
+}
