@@ -10,7 +10,7 @@
 
 namespace quorrin::downloader {
 
-BatchRun::BatchRun(std::vector<RunEntry> entries, QObject *parent)
+BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     : QObject(parent)
     , m_entries(std::move(entries))
     , m_slots(m_entries.size())
@@ -32,12 +32,16 @@ BatchRun::~BatchRun()
 void BatchRun::start()
 {
     m_running = true;
+    if (m_recorder)
+        m_recorder->save(m_entries);
     beginTurns();
 }
 
 void BatchRun::stop(bool keepData)
 {
     m_running = false;
+    if (m_recorder && !keepData)
+        m_recorder->clear();
     for (int index = 0; index < int(m_slots.size()); ++index) {
         if (Transfer *transfer = m_slots[index].transfer) {
             // A file already landing lands, unreported.
@@ -59,6 +63,8 @@ void BatchRun::beginTurns()
     m_inTurns = false;
     if (m_running && m_turn >= int(m_entries.size())) {
         m_running = false;
+        if (m_recorder)
+            m_recorder->clear();
         Q_EMIT finished();
         return;
     }
@@ -94,6 +100,8 @@ void BatchRun::endTurn()
 {
     Q_EMIT turnEnds(m_turn);
     ++m_turn;
+    if (m_recorder && m_turn < int(m_entries.size()))
+        m_recorder->save(m_entries, m_turn);
 }
 
 // Fills the line with the next entries that can go ahead of their turn.

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "filedownload.h"
+#include "interruptedrun.h"
+#include "runrecorder.h"
 #include "transfer.h"
 
 #include <QHash>
@@ -15,12 +17,9 @@
 
 namespace quorrin::downloader {
 
-// One entry of a run, as the queue holds it.
-struct RunEntry {
-    QString row;     // its text in the queue list
-    QString address; // as pasted
-    QString path;    // the stored path
-};
+// One entry of a run, as the queue holds it: its row text, its address as pasted, its stored
+// path.
+using RunEntry = InterruptedEntry;
 
 // A run over the queue: every entry in turn, in queue order, each with its target prepared
 // (directories made, a free name chosen) at its turn, as if the entries went one after the
@@ -36,12 +35,16 @@ public:
     // Entries ahead of the turn that may hold a part file open.
     static constexpr int MaxAhead = 32;
 
-    explicit BatchRun(std::vector<RunEntry> entries, QObject *parent = nullptr);
+    explicit BatchRun(QList<RunEntry> entries, QObject *parent = nullptr);
     ~BatchRun() override;
 
     // How each transfer may go; the run sets what concerns the part files and the targets.
     TransferOptions transferOptions;
 
+    // Keeps `recorder`'s record of the run: all its entries from the start, those that have
+    // not finished as each ends, none once the run is over or stopped for good. A run stopped
+    // to be continued leaves it for the next start. The recorder outlives the run.
+    void keepRecord(RunRecorder *recorder) { m_recorder = recorder; }
     // Starts with the first entry's turn; reports begin at once.
     void start();
     // Ends the run where it stands and tells nothing more. Every transfer stops at once;
@@ -83,13 +86,14 @@ private:
     void release(int index);
     int transfersOnLine() const;
 
-    std::vector<RunEntry> m_entries;
+    QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
     QStringList m_cleanPaths; // the stored paths, spelt one way
     QStringList m_hosts;      // each entry's server, with its port
     int m_turn = 0;
     bool m_running = false;
     bool m_inTurns = false;
+    RunRecorder *m_recorder = nullptr;
     QString m_shownPath;        // the path the turn's entry shows
     QSet<QString> m_claimed;    // part targets of the transfers under way
     QSet<QString> m_oneAtATime; // hosts that said they were too busy

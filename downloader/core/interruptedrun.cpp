@@ -45,11 +45,12 @@ std::optional<QString> textOf(const QJsonValue &value)
 }
 
 // What the queue holds of an entry once a paste queued it: the row is its address's name and
-// neither the address nor the path breaks a line (the window splits pasted lines apart).
+// neither the address nor the path breaks a line (the window splits pasted lines apart). The
+// path may be anything else: the user edits it freely.
 bool queueCanHold(const InterruptedEntry &entry)
 {
     return fileNameFromAddress(entry.address) == entry.row && !holdsLineBreak(entry.address) &&
-           !holdsLineBreak(entry.path) && entry.path.contains(QLatin1Char('/'));
+           !holdsLineBreak(entry.path);
 }
 
 std::optional<InterruptedEntry> entryOf(const QJsonValue &value)

@@ -24,8 +24,8 @@ inline constexpr qsizetype MaxInterruptedRunBytes = 128 << 20;
 // The entries of a record written by serializeInterruptedRun(), in queue order; nothing for
 // anything else: bytes that are no such record (another program's, another version, cut short,
 // invalid UTF-8 or UTF-16, control bytes), an empty list, more than MaxQueueEntries entries, or
-// an entry the queue could not hold (a row other than its address's name, a line break, a path
-// without "/", a first row that reads as the placeholder).
+// an entry the queue could not hold (a row other than its address's name, a line break, a first
+// row that reads as the placeholder).
 std::optional<QList<InterruptedEntry>> parseInterruptedRun(const QByteArray &bytes);
 
 // The record of `entries`: JSON in UTF-8, with a marker of its own and a version.

@@ -210,11 +210,28 @@ void Form1::connectControls()
 void Form1::Form_Load()
 {
     SetAlwaysOnTop(this, true);
-    txtPath->setText(
-        QDir(dataDirectory(m_services.programDirectory)).filePath(QStringLiteral("DL")) +
-        QLatin1Char('/'));
+    const QString data = dataDirectory(m_services.programDirectory);
+    txtPath->setText(QDir(data).filePath(QStringLiteral("DL")) + QLatin1Char('/'));
     ResetParameters();
+    m_recorder = std::make_unique<RunRecorder>(data);
+    restoreInterruptedRun();
     CheckForUpdate();
+}
+
+// The entries a run cut short had not finished come back as the queue, the last one in the
+// boxes as after a paste, for the download button to continue.
+void Form1::restoreInterruptedRun()
+{
+    const QList<InterruptedEntry> entries = m_recorder->interruptedEntries();
+    if (entries.isEmpty())
+        return;
+    for (const InterruptedEntry &entry : entries)
+        m_queue.append(entry.row, entry.address, entry.path);
+    showQueue();
+    setTextQuietly(txtPage, entries.last().address);
+    setTextQuietly(txtPath, entries.last().path);
+    txtPage->selectAll();
+    labMess->setText(QStringLiteral("À reprendre : cliquez sur Télécharger"));
 }
 
 // Once a calendar day, the updater looks for a newer release; Quorrin does not wait for it.
@@ -254,6 +271,7 @@ void Form1::cmdEffaceClick()
 {
     stopRun(false);
     ResetParameters();
+    m_recorder->clear();
     txtPage->setFocus();
 }
 

@@ -4,6 +4,7 @@
 #include "downloadqueue.h"
 #include "filedownload.h"
 #include "messagebox.h"
+#include "runrecorder.h"
 #include "saveasdialog.h"
 #include "shellopen.h"
 
@@ -73,6 +74,7 @@ private:
     void describeControls();
     void connectControls();
     void Form_Load();
+    void restoreInterruptedRun();
     void CheckForUpdate();
     void cmdOpenClick();
     void cmdEffaceClick();
@@ -118,6 +120,7 @@ private:
     Services m_services;
 
     DownloadQueue m_queue;
+    std::unique_ptr<RunRecorder> m_recorder; // the record of an interrupted run
     bool isReady = false;
     QIcon m_background{QStringLiteral(":/quorrin/background.svg")};
     QProgressBar *m_progress;

@@ -32,7 +32,7 @@ void Form1::cmdDownLoadClick()
     isReady = false;
     listErr->clear();
     listErr->show();
-    std::vector<RunEntry> entries;
+    QList<RunEntry> entries;
     m_view = {};
     for (int row = 0; row < ListDl->count(); ++row) {
         m_view.rows << ListDl->item(row)->text();
@@ -43,6 +43,7 @@ void Form1::cmdDownLoadClick()
     m_progress->show();
     m_runTick->start();
     m_batch = new BatchRun(std::move(entries), this);
+    m_batch->keepRecord(m_recorder.get());
     connectRun();
     m_batch->start();
 }

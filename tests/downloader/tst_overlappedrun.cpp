@@ -60,9 +60,9 @@ class TestOverlappedRun : public QObject {
 
     QString dl(const QString &name) const { return m_directory->filePath(name); }
 
-    std::vector<RunEntry> entries(const QStringList &paths, const QStringList &names = {})
+    QList<RunEntry> entries(const QStringList &paths, const QStringList &names = {})
     {
-        std::vector<RunEntry> result;
+        QList<RunEntry> result;
         for (int i = 0; i < paths.size(); ++i) {
             const QString name = names.value(i, paths.at(i).section('/', -1).section('?', 0, 0));
             result.push_back({name, m_server->url(paths.at(i)), dl(name)});
@@ -71,7 +71,7 @@ class TestOverlappedRun : public QObject {
     }
 
     // Records every report as a line: "begins 0", "failed 1", "path 0 a.zip", "ends 0", "end".
-    std::unique_ptr<BatchRun> makeRun(std::vector<RunEntry> list)
+    std::unique_ptr<BatchRun> makeRun(QList<RunEntry> list)
     {
         auto run = std::make_unique<BatchRun>(std::move(list));
         run->transferOptions.retryWait = 10ms;
@@ -324,7 +324,7 @@ private Q_SLOTS:
                                                    QByteArray(100, 'd'),
                                                test::ScriptedServer::Ending::Close, 1000};
         });
-        std::vector<RunEntry> list{{"drip", drip.url("/drip"), dl("drip")}};
+        QList<RunEntry> list{{"drip", drip.url("/drip"), dl("drip")}};
         list.push_back(entries({"/data/b.bin?kib=4"}).front());
         auto run = makeRun(std::move(list));
         run->transferOptions.lowestSpeed = {1024, 300ms};
