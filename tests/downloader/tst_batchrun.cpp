@@ -1,6 +1,7 @@
 #include "entrynaming.h"
 #include "form1.h"
 #include "httpserver.h"
+#include "interruptedrunrecord.h"
 #include "programdirectory.h"
 #include "shellopen.h"
 #include "terminationsignals.h"
@@ -35,6 +36,8 @@ class TestBatchRun : public QObject {
     Q_OBJECT
 
     std::atomic<int> m_requests{0};
+    std::mutex m_pathsMutex;
+    QStringList m_paths; // the path of each request for /files/
     std::atomic<bool> m_slowStarted{false};
     std::atomic<bool> m_slowAbandoned{false}; // the client went before the end of /slow/
     std::mutex m_rangesMutex;
@@ -77,6 +80,10 @@ private Q_SLOTS:
             server.Get(R"(/files/(.+))",
                        [this](const httplib::Request &request, httplib::Response &response) {
                            ++m_requests;
+                           {
+                               const std::lock_guard lock(m_pathsMutex);
+                               m_paths << QString::fromStdString(request.path);
+                           }
                            response.set_content("data of " + request.matches[1].str(),
                                                 "application/octet-stream");
                        });
@@ -133,6 +140,7 @@ private Q_SLOTS:
         m_slowStarted = false;
         m_slowAbandoned = false;
         m_ranges.clear();
+        m_paths.clear();
     }
 
     void cleanup()
@@ -383,6 +391,109 @@ private Q_SLOTS:
         QVERIFY(barShown);
         QTRY_COMPARE(QDir(dl()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                      QStringList());
+    }
+    QString record() const { return m_programDir->filePath(InterruptedRunFileName); }
+
+    // Closes the window while the second of four entries arrives.
+    void closeDuringSecondEntry()
+    {
+        queue({"/files/a.zip", "/resumable/100", "/files/c.zip", "/files/d.zip"});
+        m_form->show();
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QFileInfo(dl("100.part")).size() >= 10 * 1024) {
+                poll.stop();
+                m_form->close();
+            }
+        });
+        poll.start(20);
+        runQueue();
+        QTRY_VERIFY(QFileInfo::exists(record()));
+        m_form.reset();
+    }
+
+    // The next start shows the entries that had not finished and one click completes them:
+    // the interrupted one goes on where it stopped, the finished one is not fetched again.
+    void interruptedRunComesBack()
+    {
+        closeDuringSecondEntry();
+        m_form = makeForm();
+        QCOMPARE(rows(control<QListWidget>("ListDl")), (QStringList{"100", "c.zip", "d.zip"}));
+        QCOMPARE(control<QLineEdit>("txtPage")->text(), m_server->url("/files/d.zip"));
+        QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("d.zip"));
+        QCOMPARE(control<QLabel>("labMess")->text(),
+                 QStringLiteral("À reprendre : cliquez sur Télécharger"));
+        {
+            const std::lock_guard lock(m_pathsMutex);
+            m_paths.clear();
+        }
+        m_ranges.clear();
+        runQueue();
+        QCOMPARE(QFileInfo(dl("100")).size(), 100 * 1024);
+        QCOMPARE(test::contentOf(dl("c.zip")), QByteArray("data of c.zip"));
+        QCOMPARE(test::contentOf(dl("d.zip")), QByteArray("data of d.zip"));
+        QVERIFY(!QFileInfo::exists(dl("a_1.zip")));
+        {
+            const std::lock_guard lock(m_pathsMutex);
+            QVERIFY(!m_paths.contains("/files/a.zip"));
+        }
+        const std::lock_guard lock(m_rangesMutex);
+        QCOMPARE(m_ranges.size(), 1);
+        QVERIFY2(m_ranges.at(0).startsWith("bytes="), qPrintable(m_ranges.at(0)));
+        QTRY_VERIFY(!QFileInfo::exists(record())); // the run reached its end
+    }
+
+    // Réinitialiser gives up the interrupted run for good, as does a run that ends.
+    void resetForgetsTheInterruptedRun_data()
+    {
+        QTest::addColumn<bool>("runFirst");
+        QTest::newRow("reset at start") << false;
+        QTest::newRow("reset during the resumed run") << true;
+    }
+    void resetForgetsTheInterruptedRun()
+    {
+        QFETCH(bool, runFirst);
+        closeDuringSecondEntry();
+        m_form = makeForm();
+        if (runFirst)
+            QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton);
+        QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        QTRY_VERIFY(!QFileInfo::exists(record()));
+        m_form = makeForm();
+        QCOMPARE(rows(control<QListWidget>("ListDl")), QStringList{QueuePlaceholder});
+    }
+
+    // A record that is not one Quorrin can read is set aside, never deleted, and the queue
+    // starts empty.
+    void unreadableRecordSetAside()
+    {
+        m_form.reset();
+        test::writeFile(record(), "{\"format\": \"quorrin-interrupted-downloads\", \"vers");
+        m_form = makeForm();
+        QCOMPARE(rows(control<QListWidget>("ListDl")), QStringList{QueuePlaceholder});
+        QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
+        QCOMPARE(test::contentOf(record() + ".bad-1"),
+                 QByteArray("{\"format\": \"quorrin-interrupted-downloads\", \"vers"));
+        QVERIFY(!QFileInfo::exists(record()));
+    }
+
+    // A second window, while the first one lives, neither shows the first one's record nor
+    // replaces it with its own run's.
+    void secondWindowLeavesTheRecord()
+    {
+        closeDuringSecondEntry();
+        m_form = makeForm();
+        const QByteArray kept = test::contentOf(record());
+        QVERIFY(!kept.isEmpty());
+        std::unique_ptr<Form1> first = std::move(m_form);
+        m_form = makeForm();
+        QCOMPARE(rows(control<QListWidget>("ListDl")), QStringList{QueuePlaceholder});
+        queue({"/files/e.zip"});
+        runQueue();
+        QCOMPARE(test::contentOf(dl("e.zip")), QByteArray("data of e.zip"));
+        QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        QTest::qWait(100); // a write or a removal would be under way by now
+        QCOMPARE(test::contentOf(record()), kept);
     }
 };
 
