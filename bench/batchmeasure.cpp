@@ -47,7 +47,8 @@ std::optional<Batch> prepare(const Setup &setup, const BatchOptions &options)
         if (!makePatternFile(QDir(batch.served).filePath(batch.names.last()), options.fileBytes,
                              quint32(i + 1)))
             return std::nullopt;
-        addresses += setup.server.url(QLatin1String("batch/") + batch.names.last()) + u'\n';
+        addresses += options.through(setup.server.url(QLatin1String("batch/") + batch.names.last())) +
+                     u'\n';
     }
     if (!writeText(batch.addresses, addresses))
         return std::nullopt;
@@ -78,13 +79,13 @@ QString curlQuoted(QString text)
     return u'"' + text + u'"';
 }
 
-bool writeCurlConfig(const Setup &setup, const Batch &batch, const QString &directory,
-                     const QString &path)
+bool writeCurlConfig(const Setup &setup, const BatchOptions &options, const Batch &batch,
+                     const QString &directory, const QString &path)
 {
     QString config;
     for (const QString &name : batch.names)
         config += QLatin1String("url = ") +
-                  curlQuoted(setup.server.url(QLatin1String("batch/") + name)) +
+                  curlQuoted(options.through(setup.server.url(QLatin1String("batch/") + name))) +
                   QLatin1String("\noutput = ") + curlQuoted(QDir(directory).filePath(name)) + u'\n';
     return writeText(path, config);
 }
@@ -128,24 +129,20 @@ struct CurlRun {
     ProcessCost flush;
 };
 
-// One curl process for the whole batch, then a flush of its files and their directory.
-std::optional<CurlRun> runCurl(const Setup &setup, const Batch &batch, int run)
+// A peer's run into `directory`, then a flush of its files and their directory.
+std::optional<CurlRun> runPeer(const Batch &batch, const QString &directory,
+                               const QStringList &command)
 {
-    const QString directory = QDir(batch.runs).filePath(QStringLiteral("curl-%1").arg(run));
-    const QString config = directory + QLatin1String(".config");
-    if (!QDir().mkpath(directory) || !writeCurlConfig(setup, batch, directory, config))
-        return std::nullopt;
     CurlRun result;
-    result.transfer =
-        runMeasured({QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-K"), config});
+    result.transfer = runMeasured(command);
     QStringList sync{QStringLiteral("sync")};
     for (const QString &name : batch.names)
         sync << QDir(directory).filePath(name);
     result.flush = runMeasured(sync << directory);
-    const QString problem = result.transfer.exitCode != 0 ? QStringLiteral("curl failed")
-                            : result.flush.exitCode != 0  ? QStringLiteral("sync failed")
-                                                          : checkDownloads(batch, directory);
-    QFile::remove(config);
+    const QString problem = result.transfer.exitCode != 0
+                                ? command.first() + QStringLiteral(" failed")
+                            : result.flush.exitCode != 0 ? QStringLiteral("sync failed")
+                                                         : checkDownloads(batch, directory);
     QDir(directory).removeRecursively();
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(problem));
@@ -154,10 +151,56 @@ std::optional<CurlRun> runCurl(const Setup &setup, const Batch &batch, int run)
     return result;
 }
 
-void printSummary(const BatchOptions &options, int runs, const std::vector<double> &window,
-                  const std::vector<double> &downloader, const std::vector<double> &curl,
-                  const std::vector<double> &curlSynced)
+// One curl process for the whole batch: one file after the other, or with `parallel`, six at
+// once as a browser would.
+std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options,
+                               const Batch &batch, int run, bool parallel = false)
 {
+    const QString directory =
+        QDir(batch.runs).filePath(QStringLiteral("curl%1-%2").arg(parallel ? "-Z" : "").arg(run));
+    const QString config = directory + QLatin1String(".config");
+    if (!QDir().mkpath(directory) || !writeCurlConfig(setup, options, batch, directory, config))
+        return std::nullopt;
+    QStringList command{QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-K"),
+                        config};
+    if (parallel)
+        command << QStringLiteral("-Z") << QStringLiteral("--parallel-max") << QStringLiteral("6");
+    const std::optional<CurlRun> result = runPeer(batch, directory, command);
+    QFile::remove(config);
+    return result;
+}
+
+// aria2c at its defaults: five downloads at once.
+std::optional<CurlRun> runAria2(const Setup &setup, const BatchOptions &options,
+                                const Batch &batch, int run)
+{
+    const QString directory = QDir(batch.runs).filePath(QStringLiteral("aria2-%1").arg(run));
+    const QString input = directory + QLatin1String(".input");
+    QString list;
+    for (const QString &name : batch.names)
+        list += options.through(setup.server.url(QLatin1String("batch/") + name)) +
+                QLatin1String("\n  dir=") + directory + QLatin1String("\n  out=") + name + u'\n';
+    if (!QDir().mkpath(directory) || !writeText(input, list))
+        return std::nullopt;
+    const std::optional<CurlRun> result = runPeer(
+        batch, directory,
+        {QStringLiteral("aria2c"), QStringLiteral("-q"), QStringLiteral("-j5"), QStringLiteral("-i"),
+         input});
+    QFile::remove(input);
+    return result;
+}
+
+// The medians of each way of fetching the batch, in seconds.
+struct Figures {
+    std::vector<double> window, downloader, curl, curlSynced, curlParallel, aria2;
+};
+
+void printSummary(const BatchOptions &options, int runs, const Figures &figures)
+{
+    const std::vector<double> &window = figures.window;
+    const std::vector<double> &downloader = figures.downloader;
+    const std::vector<double> &curl = figures.curl;
+    const std::vector<double> &curlSynced = figures.curlSynced;
     const double files = options.files;
     const auto line = [files](const char *what, double seconds, const char *note) {
         std::printf("  %-22s %7.3f s  (%5.0f files/s)%s\n", what, seconds, files / seconds, note);
@@ -171,6 +214,13 @@ void printSummary(const BatchOptions &options, int runs, const std::vector<doubl
     std::printf("  ratio window / curl: %.3f (goal <= 1.0)\n", median(window) / median(curl));
     std::printf("  ratio window / curl; sync: %.3f\n", median(window) / median(curlSynced));
     std::printf("  ratio FileDownloader alone / curl: %.3f\n", median(downloader) / median(curl));
+    if (figures.aria2.empty())
+        return;
+    line("aria2c -j5", median(figures.aria2), "");
+    line("curl -Z --parallel-max 6", median(figures.curlParallel), "");
+    std::printf("  ratio window / aria2c -j5: %.3f (goal <= 1.0)\n",
+                median(window) / median(figures.aria2));
+    std::printf("  ratio window / curl -Z: %.3f\n", median(window) / median(figures.curlParallel));
 }
 
 } // namespace
@@ -182,27 +232,40 @@ bool measureBatch(const Setup &setup, const BatchOptions &options)
     const std::optional<Batch> batch = prepare(setup, options);
     if (!batch)
         return false;
-    std::vector<double> window, downloader, curl, curlSynced;
+    Figures figures;
     for (int run = 1; run <= setup.runs; ++run) {
         const std::optional<ProcessCost> throughWindow =
             runOurs(setup, options, *batch, QStringLiteral("window"), run);
         const std::optional<ProcessCost> alone =
             throughWindow ? runOurs(setup, options, *batch, QStringLiteral("downloader"), run)
                           : std::nullopt;
-        const std::optional<CurlRun> tool = alone ? runCurl(setup, *batch, run) : std::nullopt;
+        const std::optional<CurlRun> tool =
+            alone ? runCurl(setup, options, *batch, run) : std::nullopt;
         if (!tool)
             return false;
         std::printf("run %d: window %.3f s, %ld KiB peak; FileDownloader alone %.3f s; "
-                    "curl %.3f s, then sync %.3f s\n",
+                    "curl %.3f s, then sync %.3f s",
                     run, throughWindow->seconds, throughWindow->peakKiB, alone->seconds,
                     tool->transfer.seconds, tool->flush.seconds);
+        figures.window.push_back(throughWindow->seconds);
+        figures.downloader.push_back(alone->seconds);
+        figures.curl.push_back(tool->transfer.seconds);
+        figures.curlSynced.push_back(tool->transfer.seconds + tool->flush.seconds);
+        if (options.parallelPeers) {
+            const std::optional<CurlRun> aria2 = runAria2(setup, options, *batch, run);
+            const std::optional<CurlRun> parallel =
+                aria2 ? runCurl(setup, options, *batch, run, true) : std::nullopt;
+            if (!parallel)
+                return false;
+            std::printf("; aria2c -j5 %.3f s; curl -Z %.3f s", aria2->transfer.seconds,
+                        parallel->transfer.seconds);
+            figures.aria2.push_back(aria2->transfer.seconds);
+            figures.curlParallel.push_back(parallel->transfer.seconds);
+        }
+        std::printf("\n");
         std::fflush(stdout);
-        window.push_back(throughWindow->seconds);
-        downloader.push_back(alone->seconds);
-        curl.push_back(tool->transfer.seconds);
-        curlSynced.push_back(tool->transfer.seconds + tool->flush.seconds);
     }
-    printSummary(options, setup.runs, window, downloader, curl, curlSynced);
+    printSummary(options, setup.runs, figures);
     return true;
 }
 

@@ -1,16 +1,21 @@
 // Measures Quorrin's downloads against the curl tool on loopback, served by nginx.
 //   bench_download [--size-mib N] [--batch-files N] [--runs N] [--scratch DIRECTORY]
 //                  [--child-prefix "TOOL ARGUMENTS"] [--cut-mib N]
+//                  [--latency-ms N] [--latency-files N] [--latency-kib N]
 // Two measurements: one large file (--size-mib, 1024 by default), and a batch of 4 KiB files
 // (--batch-files, 1000 by default) through Quorrin's window; 0 skips either. The child prefix
 // runs our batch runs under a tool, such as "strace -f -c -w -o /tmp/%w.strace" (%w: window or
 // downloader).
 // With --cut-mib, a third: the large file through a relay that cuts the connection every N MiB,
 // against the same relay uncut.
+// With --latency-ms, a fourth: a batch (--latency-files, 200, of --latency-kib, 16 KiB) through
+// a relay that delays each direction by N ms, as a far server would, through Quorrin's window,
+// aria2c -j5, curl -Z --parallel-max 6 and one sequential curl process.
 // Not a test: it prints figures and fails only when a download fails.
 
 #include "batchmeasure.h"
 #include "cuttingproxy.h"
+#include "delayingproxy.h"
 #include "filedownload.h"
 #include "measurement.h"
 #include "nginxserver.h"
@@ -39,6 +44,9 @@ struct Options {
     int runs = 3;
     QString scratch = QDir::tempPath();
     qint64 cutMiB = 0;
+    int latencyMs = 0;
+    int latencyFiles = 200;
+    qint64 latencyKiB = 16;
 };
 
 // In the child process: one DownloadFile, as Quorrin makes it.
@@ -150,6 +158,20 @@ bool measureCutLink(const Setup &setup, qint64 sizeMiB, qint64 cutMiB)
     return true;
 }
 
+// A batch from a server far away: every round trip costs the relay's two delays.
+bool measureLatency(const Setup &setup, const Options &options)
+{
+    DelayingProxy proxy(QUrl(setup.server.url(QStringLiteral("x"))).port(),
+                        std::chrono::milliseconds(options.latencyMs));
+    BatchOptions batch = options.batch;
+    batch.files = options.latencyFiles;
+    batch.fileBytes = options.latencyKiB * 1024;
+    batch.through = [&proxy](const QString &url) { return proxy.through(url); };
+    batch.parallelPeers = true;
+    std::printf("\nThrough a relay that delays each direction by %d ms:", options.latencyMs);
+    return measureBatch(setup, batch);
+}
+
 // Other programs share the machine; the figures mean little without the load they ran under.
 void printLoad(const char *when)
 {
@@ -175,6 +197,12 @@ Options parseOptions(const QStringList &arguments)
             options.scratch = arguments[i + 1];
         else if (arguments[i] == QLatin1String("--cut-mib"))
             options.cutMiB = arguments[i + 1].toLongLong();
+        else if (arguments[i] == QLatin1String("--latency-ms"))
+            options.latencyMs = arguments[i + 1].toInt();
+        else if (arguments[i] == QLatin1String("--latency-files"))
+            options.latencyFiles = std::max(1, arguments[i + 1].toInt());
+        else if (arguments[i] == QLatin1String("--latency-kib"))
+            options.latencyKiB = std::max<qint64>(1, arguments[i + 1].toLongLong());
     }
     return options;
 }
@@ -205,7 +233,8 @@ int main(int argc, char **argv)
         if ((options.sizeMiB > 0 && !measureLargeFile(setup, options.sizeMiB)) ||
             (options.batch.files > 0 && !measureBatch(setup, options.batch)) ||
             (options.cutMiB > 0 && options.sizeMiB > 0 &&
-             !measureCutLink(setup, options.sizeMiB, options.cutMiB))) {
+             !measureCutLink(setup, options.sizeMiB, options.cutMiB)) ||
+            (options.latencyMs > 0 && !measureLatency(setup, options))) {
             std::fprintf(stderr, "a download failed or differs from the served file\n");
             return 1;
         }
