@@ -47,8 +47,8 @@ std::optional<Batch> prepare(const Setup &setup, const BatchOptions &options)
         if (!makePatternFile(QDir(batch.served).filePath(batch.names.last()), options.fileBytes,
                              quint32(i + 1)))
             return std::nullopt;
-        addresses += options.through(setup.server.url(QLatin1String("batch/") + batch.names.last())) +
-                     u'\n';
+        addresses +=
+            options.through(setup.server.url(QLatin1String("batch/") + batch.names.last())) + u'\n';
     }
     if (!writeText(batch.addresses, addresses))
         return std::nullopt;
@@ -153,11 +153,13 @@ std::optional<CurlRun> runPeer(const Batch &batch, const QString &directory,
 
 // One curl process for the whole batch: one file after the other, or with `parallel`, six at
 // once as a browser would.
-std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options,
-                               const Batch &batch, int run, bool parallel = false)
+std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options, const Batch &batch,
+                               int run, bool parallel = false)
 {
     const QString directory =
-        QDir(batch.runs).filePath(QStringLiteral("curl%1-%2").arg(parallel ? "-Z" : "").arg(run));
+        QDir(batch.runs)
+            .filePath(
+                QStringLiteral("curl%1-%2").arg(QLatin1String(parallel ? "-Z" : "")).arg(run));
     const QString config = directory + QLatin1String(".config");
     if (!QDir().mkpath(directory) || !writeCurlConfig(setup, options, batch, directory, config))
         return std::nullopt;
@@ -171,8 +173,8 @@ std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options,
 }
 
 // aria2c at its defaults: five downloads at once.
-std::optional<CurlRun> runAria2(const Setup &setup, const BatchOptions &options,
-                                const Batch &batch, int run)
+std::optional<CurlRun> runAria2(const Setup &setup, const BatchOptions &options, const Batch &batch,
+                                int run)
 {
     const QString directory = QDir(batch.runs).filePath(QStringLiteral("aria2-%1").arg(run));
     const QString input = directory + QLatin1String(".input");
@@ -182,10 +184,10 @@ std::optional<CurlRun> runAria2(const Setup &setup, const BatchOptions &options,
                 QLatin1String("\n  dir=") + directory + QLatin1String("\n  out=") + name + u'\n';
     if (!QDir().mkpath(directory) || !writeText(input, list))
         return std::nullopt;
-    const std::optional<CurlRun> result = runPeer(
-        batch, directory,
-        {QStringLiteral("aria2c"), QStringLiteral("-q"), QStringLiteral("-j5"), QStringLiteral("-i"),
-         input});
+    const std::optional<CurlRun> result =
+        runPeer(batch, directory,
+                {QStringLiteral("aria2c"), QStringLiteral("-q"), QStringLiteral("-j5"),
+                 QStringLiteral("-i"), input});
     QFile::remove(input);
     return result;
 }

@@ -1,15 +1,14 @@
 #include "delayingproxy.h"
 
 #include <arpa/inet.h>
+#include <deque>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <deque>
-#include <string>
 
 namespace quorrin::bench {
 namespace {
