@@ -166,7 +166,8 @@ std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options, 
     QStringList command{QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-K"),
                         config};
     if (parallel)
-        command << QStringLiteral("-Z") << QStringLiteral("--parallel-max") << QStringLiteral("6");
+        command << QStringLiteral("-Z") << QStringLiteral("--parallel-max") << QStringLiteral("6")
+                << QStringLiteral("--no-progress-meter");
     const std::optional<CurlRun> result = runPeer(batch, directory, command);
     QFile::remove(config);
     return result;

@@ -20,6 +20,9 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
         const QUrl url(entry.address.trimmed(), QUrl::TolerantMode);
         m_hosts << url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
     }
+    m_recordDue.setSingleShot(true);
+    m_recordDue.setInterval(100);
+    connect(&m_recordDue, &QTimer::timeout, this, &BatchRun::saveRecord);
 }
 
 // A run that goes away unfinished keeps what its transfers have brought.
@@ -40,8 +43,11 @@ void BatchRun::start()
 void BatchRun::stop(bool keepData)
 {
     m_running = false;
-    if (m_recorder && !keepData)
+    if (m_recorder && !keepData) {
+        m_recordDue.stop();
         m_recorder->clear();
+    } else if (m_recordDue.isActive())
+        saveRecord(); // the record is up to date when the run stops to be continued
     for (int index = 0; index < int(m_slots.size()); ++index) {
         if (Transfer *transfer = m_slots[index].transfer) {
             // A file already landing lands, unreported.
@@ -63,6 +69,7 @@ void BatchRun::beginTurns()
     m_inTurns = false;
     if (m_running && m_turn >= int(m_entries.size())) {
         m_running = false;
+        m_recordDue.stop();
         if (m_recorder)
             m_recorder->clear();
         Q_EMIT finished();
@@ -100,7 +107,14 @@ void BatchRun::endTurn()
 {
     Q_EMIT turnEnds(m_turn);
     ++m_turn;
-    if (m_recorder && m_turn < int(m_entries.size()))
+    if (m_recorder && m_turn < int(m_entries.size()) && !m_recordDue.isActive())
+        m_recordDue.start();
+}
+
+void BatchRun::saveRecord()
+{
+    m_recordDue.stop();
+    if (m_recorder)
         m_recorder->save(m_entries, m_turn);
 }
 

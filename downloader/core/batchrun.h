@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -42,7 +43,9 @@ public:
     TransferOptions transferOptions;
 
     // Keeps `recorder`'s record of the run: all its entries from the start, those that have
-    // not finished as each ends, none once the run is over or stopped for good. A run stopped
+    // not finished as entries end (a tenth of a second behind at most: a queue of small files
+    // would otherwise spend its time rewriting the record), none once the run is over or
+    // stopped for good. A run stopped
     // to be continued leaves it for the next start. The recorder outlives the run.
     void keepRecord(RunRecorder *recorder) { m_recorder = recorder; }
     // Starts with the first entry's turn; reports begin at once.
@@ -85,6 +88,7 @@ private:
     void makeWay(int index);
     void release(int index);
     int transfersOnLine() const;
+    void saveRecord();
 
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
@@ -94,6 +98,7 @@ private:
     bool m_running = false;
     bool m_inTurns = false;
     RunRecorder *m_recorder = nullptr;
+    QTimer m_recordDue;         // the record follows the turns at most this often
     QString m_shownPath;        // the path the turn's entry shows
     QSet<QString> m_claimed;    // part targets of the transfers under way
     QSet<QString> m_oneAtATime; // hosts that said they were too busy

@@ -191,7 +191,7 @@ private Q_SLOTS:
         QStringList landedAtEnd;
         connect(run.get(), &BatchRun::turnEnds, this, [&](int) {
             QStringList there;
-            for (const QString &name : {"a.bin", "b.bin", "c.bin", "d.bin"})
+            for (const char *name : {"a.bin", "b.bin", "c.bin", "d.bin"})
                 if (QFileInfo::exists(dl(name)))
                     there << name;
             landedAtEnd << there.join(',');
