@@ -237,17 +237,19 @@ void Form1::paintEvent(QPaintEvent *)
     m_background.paint(&painter, QRect(QPoint(), BackgroundSize));
 }
 
+// The dialog opens at the path shown; a cancel leaves it as it is.
 void Form1::cmdOpenClick()
 {
     if (!isReady)
         return;
-    if (const Result<> shown = CommonDialog1->showSave(this); !shown) {
+    const Result<QString> chosen = CommonDialog1->showSave(this, txtPath->text());
+    if (!chosen) {
         m_services.showMessage(
-            this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + shown.cause()});
+            this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + chosen.cause()});
         return;
     }
-    if (!CommonDialog1->fileName().isEmpty())
-        txtPath->setText(CommonDialog1->fileName());
+    if (!chosen.value().isEmpty())
+        txtPath->setText(chosen.value());
 }
 
 void Form1::cmdEffaceClick()

@@ -33,17 +33,15 @@ namespace {
 class ScriptedSaveAs : public SaveAsDialog {
 public:
     QStringList answers;
-    int shown = 0;
+    QStringList openedAt; // the path each showing started from
 
-    Result<> showSave(QWidget *) override
+    Result<QString> showSave(QWidget *, const QString &path) override
     {
-        ++shown;
+        openedAt << path;
         const QString answer = answers.takeFirst();
         if (answer.startsWith(QLatin1Char('!')))
             return Failure{answer.mid(1)};
-        if (!answer.isEmpty())
-            m_fileName = answer;
-        return {};
+        return answer;
     }
 };
 
@@ -420,11 +418,13 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("d.zip")});
     }
 
+    // The dialog starts from the path shown; a cancel changes nothing, whatever was
+    // confirmed before.
     void saveAsDialog()
     {
         queue({QStringLiteral("a.zip"), QStringLiteral("b.zip")});
         QWidget *open = control<QWidget>("cmdOpen");
-        m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(),
+        m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(), QString(),
                              QStringLiteral("!Pas de fenêtre")};
 
         QTest::mouseClick(open, Qt::LeftButton); // cancelled, nothing confirmed yet
@@ -436,30 +436,47 @@ private Q_SLOTS:
 
         paste(txtPath(), QStringLiteral("/typed"));
         QTest::mouseClick(open, Qt::LeftButton); // cancelled after a confirmed name
-        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+        QCOMPARE(txtPath()->text(), QStringLiteral("/typed"));
+
+        listDl()->setCurrentRow(0);
+        QTest::mouseClick(open, Qt::LeftButton); // cancelled on another entry
+        QCOMPARE(m_form->queuedPaths(),
+                 (QStringList{dl() + QStringLiteral("a.zip"), QStringLiteral("/typed")}));
+        QCOMPARE(m_dialog->openedAt,
+                 (QStringList{dl() + QStringLiteral("b.zip"), dl() + QStringLiteral("b.zip"),
+                              QStringLiteral("/typed"), dl() + QStringLiteral("a.zip")}));
 
         QTest::mouseClick(open, Qt::LeftButton); // the dialog fails
-        QCOMPARE(m_dialog->shown, 4);
+        QCOMPARE(m_dialog->openedAt.size(), 5);
         QCOMPARE(m_messages.size(), 1);
         QCOMPARE(m_messages[0].text, QStringLiteral("Erreur dans cmpOpen\nPas de fenêtre"));
         QCOMPARE(m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(m_messages[0].title, QStringLiteral("Quorrin"));
-        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("a.zip"));
     }
 
-    // Qt's own dialog asks nothing for an existing file: the run never replaces one.
-    void saveAsAsksNothingForExistingFile()
+    // Qt's own dialog opens at the path, in its folder with its name, even where the folder
+    // is still to be made; it asks nothing for an existing file: the run never replaces one.
+    void qtDialogOpensAtPath_data()
     {
+        QTest::addColumn<QString>("path"); // in a folder that holds x.zip
+        QTest::newRow("existing file") << "x.zip";
+        QTest::newRow("folders to make") << "DL/new/x.zip";
+    }
+    void qtDialogOpensAtPath()
+    {
+        QFETCH(QString, path);
         QTemporaryDir dir;
-        const QString existing = dir.filePath("x.zip");
-        test::writeFile(existing);
+        test::writeFile(dir.filePath("x.zip"));
+        QString shownFolder;
+        QString shownName;
         bool asked = false;
         QTimer fileDialog;
         QTimer question;
         connect(&fileDialog, &QTimer::timeout, [&] {
             if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                files->setDirectory(dir.path());
-                files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText("x.zip");
+                shownFolder = files->directory().path();
+                shownName = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
                 QMetaObject::invokeMethod(files, "accept");
                 if (asked)
                     files->reject();
@@ -474,9 +491,12 @@ private Q_SLOTS:
         fileDialog.start(50);
         question.start(50);
         QtSaveAsDialog dialog;
-        QVERIFY(dialog.showSave(nullptr).ok());
+        const Result<QString> chosen = dialog.showSave(nullptr, dir.filePath(path));
         QVERIFY(!asked);
-        QCOMPARE(dialog.fileName(), existing);
+        QCOMPARE(shownFolder, dir.path());
+        QCOMPARE(shownName, path);
+        QVERIFY(chosen.ok());
+        QCOMPARE(chosen.value(), dir.filePath(path));
     }
 
     void alwaysOnTopFollowsCheckBox()
