@@ -119,9 +119,17 @@ void Form1::askManualLaunch()
 {
     const Message question{manualLaunchTitle(), manualLaunchQuestion(baseUrl),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-    if (m_services.showMessage(nullptr, question) == QMessageBox::Yes)
+    if (tell(question) == QMessageBox::Yes)
         m_services.shellOpen(updatePageUrl(baseUrl), QString());
     endProgram();
+}
+
+// The updater's boxes have no window to stay above and may come while the user works in
+// another program's topmost window, Quorrin's: they come above everything.
+QMessageBox::StandardButton Form1::tell(Message message)
+{
+    message.aboveAllWindows = true;
+    return m_services.showMessage(nullptr, message);
 }
 
 void Form1::endProgram()
@@ -154,7 +162,7 @@ void Form1::ScanUpdatePage()
         readUpdatePage(m_bodyMarkup, updArgs, dataDirectory(m_services.programDirectory), baseUrl);
     switch (scan.action) {
     case ScanResult::Action::NotFound:
-        m_services.showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField))});
+        tell({msgTitle, notFoundMessage(updArgs.at(NameField))});
         endProgram();
         return;
     case ScanResult::Action::UpToDate:

@@ -60,6 +60,7 @@ protected:
 
 private:
     void endProgram();
+    QMessageBox::StandardButton tell(Message message);
     void askManualLaunch();
     void documentComplete(const QString &bodyMarkup);
     void Timer1_Timer();
