@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressbox.h"
 #include "downloadqueue.h"
 #include "filedownload.h"
 #include "messagebox.h"
@@ -87,6 +88,9 @@ private:
     void setTextQuietly(QLineEdit *box, const QString &text);
     void txtPageChange();
     void pasteIntoPage(const QString &text);
+    void showPageMenu(const QPoint &at);
+    void selectAddressForNextPaste();
+    int queuedCount() const;
     void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
@@ -107,7 +111,7 @@ private:
     void showReportEnd();
     void reportError(const QString &entry, const QString &cause);
 
-    QLineEdit *txtPage;
+    AddressBox *txtPage;
     QLineEdit *txtPath;
     PictureButton *cmdDownLoad;
     QLabel *Label1;

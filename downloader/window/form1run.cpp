@@ -3,6 +3,7 @@
 #include "desktopnotification.h"
 #include "downloadtarget.h"
 #include "form1.h"
+#include "reportrow.h"
 #include "runendnotice.h"
 #include "transfer.h"
 
@@ -101,9 +102,10 @@ void Form1::endRun()
     finishRun();
     labMess->setText(RunFinished);
     if (announceRunEnd(std::chrono::milliseconds(m_run.clock.elapsed()), isActiveWindow()))
-        notifyDesktop(RunFinished);
+        notifyDesktop(RunFinished, failedEntriesNotice(failedEntryCount(listErr)));
     // The boxes show the last entry: that is the one an edit now goes to.
     m_queue.setEditedEntry(m_run.last);
+    selectAddressForNextPaste();
     isReady = true;
 }
 
@@ -165,11 +167,7 @@ void Form1::showProgress(qint64 received, qint64 total)
 
 void Form1::addReportRow(const QString &text, const QString &cause)
 {
-    auto *item = new QListWidgetItem(text, listErr);
-    if (!cause.isEmpty()) {
-        item->setToolTip(cause);
-        item->setData(Qt::AccessibleDescriptionRole, cause);
-    }
+    appendReportRow(listErr, text, cause);
     m_reportEndShown = false;
 }
 
