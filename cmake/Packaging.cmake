@@ -52,6 +52,21 @@ install(FILES ${packaging_binary}/quorrin DESTINATION bin COMPONENT system)
 install(FILES ${packaging_source}/quorrin.desktop DESTINATION share/applications
         COMPONENT system)
 
+# The homepage and the screenshot are the update site's: a build without one names neither,
+# since AppStream wants absolute web addresses. The maker publishes packaging/screenshot.png
+# there.
+set(QUORRIN_METAINFO_WEB "")
+if(QUORRIN_UPDATE_BASE_URL)
+  string(CONCAT QUORRIN_METAINFO_WEB
+    "  <url type=\"homepage\">${QUORRIN_UPDATE_BASE_URL}</url>\n"
+    "  <screenshots>\n"
+    "    <screenshot type=\"default\">\n"
+    "      <caption>The download queue with its report</caption>\n"
+    "      <caption xml:lang=\"fr\">La file de téléchargements et son compte rendu</caption>\n"
+    "      <image>${QUORRIN_UPDATE_BASE_URL}screenshot.png</image>\n"
+    "    </screenshot>\n"
+    "  </screenshots>\n")
+endif()
 set(metainfo ${packaging_binary}/${QUORRIN_APPSTREAM_ID}.metainfo.xml)
 configure_file(${packaging_source}/quorrin.metainfo.xml.in ${metainfo} @ONLY)
 install(FILES ${metainfo} DESTINATION share/metainfo COMPONENT system)

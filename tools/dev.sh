@@ -10,8 +10,8 @@ source tools/packages.sh
 test_packages=(
   "${build_dependencies[@]}"
   # tests: loopback servers, a real X server for the end-to-end checks, keys and signatures,
-  # a session bus
-  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign dbus
+  # a session bus, AppStream's validator
+  libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign dbus appstream
 )
 
 build() {

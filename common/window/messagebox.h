@@ -12,6 +12,9 @@ struct Message {
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // The box takes the keyboard: it must also be seen, above every other window, topmost
+    // ones included, even without a parent window to stay above.
+    bool aboveAllWindows = false;
 };
 
 // Shows a modal message box without an icon and returns the button that closed it.

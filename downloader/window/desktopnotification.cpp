@@ -7,7 +7,7 @@
 
 namespace quorrin::downloader {
 
-void notifyDesktop(const QString &summary)
+void notifyDesktop(const QString &summary, const QString &body)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -19,7 +19,7 @@ void notifyDesktop(const QString &summary)
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("quorrin")}};
     // Application, no notification replaced, icon, summary, body, no actions, hints, the
     // server's own display time.
-    call << QStringLiteral("Quorrin") << 0u << QStringLiteral("quorrin") << summary << QString()
+    call << QStringLiteral("Quorrin") << 0u << QStringLiteral("quorrin") << summary << body
          << QStringList() << hints << -1;
     bus.send(call);
 }

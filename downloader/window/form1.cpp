@@ -1,6 +1,8 @@
 #include "form1.h"
 
 #include "alwaysontop.h"
+#include "elidinglabel.h"
+#include "elidinglist.h"
 #include "fontfit.h"
 #include "picturebutton.h"
 #include "programdirectory.h"
@@ -21,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <initializer_list>
 #include <limits>
 
 #ifndef QUORRIN_UPDATER_SHIPPED
@@ -85,16 +88,16 @@ Form1::~Form1() = default;
 
 void Form1::createControls()
 {
-    txtPage = new QLineEdit(QStringLiteral("http://"), this);
+    txtPage = new AddressBox(QStringLiteral("http://"), this);
     txtPath = new QLineEdit(this);
     cmdDownLoad = new PictureButton(QStringLiteral(":/quorrin/download.svg"), {197, 28}, this);
     cmdDownLoad->setFaceColor(Qt::white);
     Label1 = new QLabel(QStringLiteral("Adresse du téléchargement A COPIER ici :"), this);
     Label2 = new QLabel(QStringLiteral("Chemin de stockage"), this);
-    labMess = new QLabel(QStringLiteral("Fichiers à télécharger :"), this);
+    labMess = new ElidingLabel(QStringLiteral("Fichiers à télécharger :"), this);
     cmdOpen = new PictureButton(QStringLiteral(":/quorrin/open.svg"), {15, 13}, this);
     ListDl = new QueueList(this);
-    listErr = new QListWidget(this);
+    listErr = new ElidingList(this);
     listErr->hide();
     cmdEfface = new PictureButton(QStringLiteral(":/quorrin/reset.svg"), {155, 22}, this);
     ChkAlwaysOnTop = new QCheckBox(this);
@@ -122,15 +125,11 @@ void Form1::createControls()
                                                         {Label3, "Label3"}};
     for (const auto &[control, name] : names)
         control->setObjectName(QLatin1String(name));
-    for (QListWidget *list : {ListDl, listErr}) {
+    for (QListWidget *list : {ListDl, listErr})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
-        // Rows of one line of text each: laying out a long list stays cheap.
-        list->setUniformItemSizes(true);
-        list->setTextElideMode(Qt::ElideMiddle);
-    }
     for (QLabel *label : {Label1, Label2, labMess, Label3})
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    for (QLineEdit *box : {txtPage, txtPath}) {
+    for (QLineEdit *box : std::initializer_list<QLineEdit *>{txtPage, txtPath}) {
         box->setMaxLength(std::numeric_limits<int>::max());
         // A drop anywhere on the window queues what it brings, the boxes included.
         box->setAcceptDrops(false);
@@ -254,17 +253,19 @@ void Form1::paintEvent(QPaintEvent *)
     m_background.paint(&painter, QRect(QPoint(), BackgroundSize));
 }
 
+// The dialog opens at the path shown; a cancel leaves it as it is.
 void Form1::cmdOpenClick()
 {
     if (!isReady)
         return;
-    if (const Result<> shown = CommonDialog1->showSave(this); !shown) {
+    const Result<QString> chosen = CommonDialog1->showSave(this, txtPath->text());
+    if (!chosen) {
         m_services.showMessage(
-            this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + shown.cause()});
+            this, {ProgramTitle, QStringLiteral("Erreur dans cmpOpen\n") + chosen.cause()});
         return;
     }
-    if (!CommonDialog1->fileName().isEmpty())
-        txtPath->setText(CommonDialog1->fileName());
+    if (!chosen.value().isEmpty())
+        txtPath->setText(chosen.value());
 }
 
 void Form1::cmdEffaceClick()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressbox.h"
 #include "batchrun.h"
 #include "downloadqueue.h"
 #include "filedownload.h"
@@ -86,6 +87,9 @@ private:
     void setTextQuietly(QLineEdit *box, const QString &text);
     void txtPageChange();
     void pasteIntoPage(const QString &text);
+    void showPageMenu(const QPoint &at);
+    void selectAddressForNextPaste();
+    int queuedCount() const;
     void queueAddresses(const QStringList &addresses);
     void txtPathChange();
     void listDlClick();
@@ -104,7 +108,7 @@ private:
     void showProgress(qint64 received, qint64 total);
     void addReportRow(const QString &text, const QString &cause = {});
 
-    QLineEdit *txtPage;
+    AddressBox *txtPage;
     QLineEdit *txtPath;
     PictureButton *cmdDownLoad;
     QLabel *Label1;

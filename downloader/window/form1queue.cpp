@@ -3,18 +3,23 @@
 #include "entrynaming.h"
 #include "form1.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <memory>
 
 namespace quorrin::downloader {
 namespace {
@@ -31,6 +36,19 @@ QStringList droppedAddresses(const QMimeData *data)
     return addressLines(data->text());
 }
 
+// The paste of a text box's own menu: named so in newer Qt versions, else known by its text,
+// which Qt translates with the same words as the box does.
+QAction *pasteAction(const QMenu *menu)
+{
+    const QString text = QCoreApplication::translate("QLineEdit", "&Paste");
+    for (QAction *action : menu->actions()) {
+        if (action->objectName() == QLatin1String("edit-paste") ||
+            action->text().section(QLatin1Char('\t'), 0, 0) == text)
+            return action;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -44,8 +62,11 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     if (watched == txtPage && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton &&
         QGuiApplication::clipboard()->supportsSelection()) {
-        txtPage->deselect();
         pasteIntoPage(QGuiApplication::clipboard()->text(QClipboard::Selection));
+        return true;
+    }
+    if (watched == txtPage && event->type() == QEvent::ContextMenu) {
+        showPageMenu(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }
     if (watched == ListDl && event->type() == QEvent::KeyPress &&
@@ -54,6 +75,18 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// The box's own menu, whose paste is the window's: the same rules as the keyboard's.
+void Form1::showPageMenu(const QPoint &at)
+{
+    const std::unique_ptr<QMenu> menu(txtPage->createStandardContextMenu());
+    if (QAction *paste = pasteAction(menu.get())) {
+        disconnect(paste, &QAction::triggered, nullptr, nullptr);
+        connect(paste, &QAction::triggered, this,
+                [this] { pasteIntoPage(QGuiApplication::clipboard()->text()); });
+    }
+    menu->exec(at);
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent *event)
@@ -67,7 +100,10 @@ void Form1::dropEvent(QDropEvent *event)
 {
     if (!isReady)
         return;
+    const int before = queuedCount();
     queueAddresses(droppedAddresses(event->mimeData()));
+    if (queuedCount() > before)
+        selectAddressForNextPaste();
     event->acceptProposedAction();
 }
 
@@ -75,7 +111,7 @@ void Form1::ResetParameters()
 {
     txtPage->setText(QStringLiteral("http://"));
     // Selected, as when the box is reached with Tab: a paste or typing replaces it.
-    txtPage->selectAll();
+    txtPage->selectWhole();
     m_queue.ResetParameters();
     showQueue();
     listErr->clear();
@@ -135,13 +171,31 @@ void Form1::queueAddresses(const QStringList &addresses)
         txtPage->setText(address);
 }
 
-// One line goes into the box at the cursor, over the selection, as Qt's own paste does.
+// During a run a paste changes nothing: the box keeps the entry under way. Otherwise one line
+// goes into the box at the cursor, over the selection, as Qt's own paste does, and several
+// lines queue one entry each.
 void Form1::pasteIntoPage(const QString &text)
 {
+    if (!isReady)
+        return;
+    const int before = queuedCount();
     if (!holdsLineBreak(text))
         txtPage->insert(text);
-    else if (isReady)
+    else
         queueAddresses(addressLines(text));
+    if (queuedCount() > before)
+        selectAddressForNextPaste();
+}
+
+// Selected, the address queued last is replaced by the next paste instead of growing by it.
+void Form1::selectAddressForNextPaste()
+{
+    txtPage->selectWhole();
+}
+
+int Form1::queuedCount() const
+{
+    return m_queue.isEmpty() ? 0 : int(m_queue.rows().size());
 }
 
 void Form1::txtPathChange()

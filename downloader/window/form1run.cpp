@@ -2,6 +2,7 @@
 // person can follow.
 #include "desktopnotification.h"
 #include "form1.h"
+#include "reportrow.h"
 #include "runendnotice.h"
 
 #include <QCloseEvent>
@@ -80,9 +81,10 @@ void Form1::endRun()
     finishRun();
     labMess->setText(RunFinished);
     if (announceRunEnd(std::chrono::milliseconds(m_view.clock.elapsed()), isActiveWindow()))
-        notifyDesktop(RunFinished);
+        notifyDesktop(RunFinished, failedEntriesNotice(failedEntryCount(listErr)));
     // The boxes show the last entry: that is the one an edit now goes to.
     m_queue.setEditedEntry(int(m_view.rows.size()) - 1);
+    selectAddressForNextPaste();
     isReady = true;
 }
 
@@ -159,11 +161,7 @@ void Form1::showProgress(qint64 received, qint64 total)
 
 void Form1::addReportRow(const QString &text, const QString &cause)
 {
-    auto *item = new QListWidgetItem(text, listErr);
-    if (!cause.isEmpty()) {
-        item->setToolTip(cause);
-        item->setData(Qt::AccessibleDescriptionRole, cause);
-    }
+    appendReportRow(listErr, text, cause);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

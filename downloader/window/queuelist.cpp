@@ -7,11 +7,11 @@ namespace quorrin::downloader {
 void QueueList::focusInEvent(QFocusEvent *event)
 {
     if (currentIndex().isValid()) {
-        QListWidget::focusInEvent(event);
+        ElidingList::focusInEvent(event);
         return;
     }
     const QSignalBlocker blocker(this);
-    QListWidget::focusInEvent(event);
+    ElidingList::focusInEvent(event);
     selectionModel()->clearCurrentIndex();
 }
 

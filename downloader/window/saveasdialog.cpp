@@ -1,18 +1,25 @@
 #include "saveasdialog.h"
 
+#include "saveasstart.h"
+
 #include <QFileDialog>
 
 namespace quorrin::downloader {
 
 // No question for an existing file: the run never replaces one, it picks a free name.
-Result<> QtSaveAsDialog::showSave(QWidget *parent)
+Result<QString> QtSaveAsDialog::showSave(QWidget *parent, const QString &path)
 {
-    const QString chosen = QFileDialog::getSaveFileName(
-        parent, QString(), m_fileName, QString(), nullptr,
-        QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
-    if (!chosen.isEmpty())
-        m_fileName = chosen;
-    return {};
+    const SaveAsStart start = saveAsStart(path);
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+    if (!start.directory.isEmpty())
+        dialog.setDirectory(start.directory);
+    if (!start.name.isEmpty())
+        dialog.selectFile(start.name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace quorrin::downloader

@@ -8,26 +8,20 @@ class QWidget;
 
 namespace quorrin::downloader {
 
-// The Save As dialog behind the folder button. It remembers the last name the user
-// confirmed and offers it the next time.
+// The Save As dialog behind the folder button.
 class SaveAsDialog {
 public:
     virtual ~SaveAsDialog() = default;
 
-    // Shows the dialog modally. A cancel keeps fileName() and is no failure.
-    virtual Result<> showSave(QWidget *parent) = 0;
-
-    // The last confirmed name, empty until the user has confirmed one.
-    QString fileName() const { return m_fileName; }
-
-protected:
-    QString m_fileName;
+    // Shows the dialog modally, opened at `path`: its folder, its name. Gives the name the
+    // user confirmed, or an empty one for a cancel, which is no failure.
+    virtual Result<QString> showSave(QWidget *parent, const QString &path) = 0;
 };
 
 // The dialog of Qt's own, so that its texts follow the program's language.
 class QtSaveAsDialog final : public SaveAsDialog {
 public:
-    Result<> showSave(QWidget *parent) override;
+    Result<QString> showSave(QWidget *parent, const QString &path) override;
 };
 
 } // namespace quorrin::downloader

@@ -1,10 +1,13 @@
 #include "alwaysontop.h"
+#include "messagebox.h"
 #include "shellopen.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -103,6 +106,45 @@ private Q_SLOTS:
         SetAlwaysOnTop(&window, false);
         QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(window.isVisible());
+    }
+
+    // A box with no window of its own to stay above, shown while another program's topmost
+    // window is in front, comes above it and takes the keyboard; an ordinary box stays in the
+    // normal layer.
+    void messageBoxAboveAllWindows_data()
+    {
+        QTest::addColumn<bool>("above");
+        QTest::newRow("above all windows") << true;
+        QTest::newRow("ordinary") << false;
+    }
+    void messageBoxAboveAllWindows()
+    {
+        QFETCH(bool, above);
+        QWidget topmost(nullptr, Qt::WindowStaysOnTopHint);
+        topmost.show();
+        topmost.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&topmost));
+        bool onTop = !above;
+        bool active = false;
+        int ticks = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            // A box that never becomes active is closed after ten seconds.
+            if (!box || (above && QApplication::activeWindow() != box && ++ticks < 500))
+                return;
+            onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint) &&
+                    box->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint);
+            active = QApplication::activeWindow() == box;
+            box->accept();
+        });
+        poll.start(20);
+        Message message{"Mise à jour de Quorrin", "Texte"};
+        message.aboveAllWindows = above;
+        showMessage(nullptr, message);
+        QCOMPARE(onTop, above);
+        if (above)
+            QVERIFY(active);
     }
 };
 

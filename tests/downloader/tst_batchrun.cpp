@@ -1,8 +1,10 @@
+#include "elidinglist.h"
 #include "entrynaming.h"
 #include "form1.h"
 #include "httpserver.h"
 #include "interruptedrunrecord.h"
 #include "programdirectory.h"
+#include "reportrow.h"
 #include "shellopen.h"
 #include "terminationsignals.h"
 #include "testfiles.h"
@@ -10,15 +12,20 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <atomic>
 #include <chrono>
@@ -174,6 +181,8 @@ private Q_SLOTS:
                  QStringLiteral("Tous les téléchargements sont terminés"));
         QCOMPARE(control<QLineEdit>("txtPage")->text(), m_server->url("/files/b.zip"));
         QCOMPARE(control<QLineEdit>("txtPath")->text(), dl("b.zip"));
+        // Selected: the next paste replaces the address instead of being appended to it.
+        QCOMPARE(control<QLineEdit>("txtPage")->selectedText(), m_server->url("/files/b.zip"));
         QVERIFY(!control<QProgressBar>("barDownload")->isVisibleTo(m_form.get()));
         QVERIFY(m_form->ready());
         QCOMPARE(m_form->editedEntry(), 1);
@@ -214,6 +223,11 @@ private Q_SLOTS:
                                               "Téléchargement terminé"}));
         QVERIFY(report()->item(1)->toolTip().contains(QLatin1String("404")));
         QVERIFY(report()->item(0)->toolTip().isEmpty());
+        // The error row stands out; the others carry no icon.
+        QVERIFY(!report()->item(1)->icon().isNull());
+        for (int row : {0, 2, 3, 4})
+            QVERIFY(report()->item(row)->icon().isNull());
+        QCOMPARE(failedEntryCount(report()), 1);
         QVERIFY(!QFileInfo::exists(dl("missing")));
         QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
     }
@@ -234,6 +248,17 @@ private Q_SLOTS:
         QVERIFY(!row->text(QAccessible::Description).isEmpty());
         QCOMPARE(m_requests.load(), 1); // b.zip's only
         QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
+        // The long row is elided within the report's width; its tooltip tells it whole, and
+        // why it failed.
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        auto *list = static_cast<ElidingList *>(report());
+        QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(list->isElided(1));
+        const QPoint at = list->visualItemRect(list->item(1)).center();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        QCOMPARE(QToolTip::text(), "Erreur pour " + longName + "\n" + list->item(1)->toolTip());
     }
 
     void directoriesMadeOrReported()
@@ -253,6 +278,70 @@ private Q_SLOTS:
                  (QStringList{"Téléchargement de blocked.bin", "Erreur pour blocked.bin",
                               "Erreur pour blocked.bin", "Téléchargement terminé"}));
         QVERIFY(report()->item(3)->toolTip().contains(m_programDir->filePath("file/sub")));
+        QCOMPARE(failedEntryCount(report()), 1); // one entry, two error rows
+    }
+
+    // A paste or a drop during a run changes nothing: the address box keeps the entry under
+    // way, whether the text holds one line or several, and nothing is queued.
+    void pasteDuringRunChangesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one line") << "keyboard"
+                                  << "http://h/x/c.zip";
+        QTest::newRow("several lines") << "keyboard"
+                                       << "http://h/x/c.zip\nhttp://h/x/d.zip";
+        QTest::newRow("context menu") << "menu"
+                                      << "http://h/x/c.zip";
+        QTest::newRow("drop") << "drop"
+                              << "http://h/x/c.zip";
+    }
+    void pasteDuringRunChangesNothing()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, text);
+        queue({"/slow/500"});
+        auto *page = control<QLineEdit>("txtPage");
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_slowStarted, 10000);
+        QGuiApplication::clipboard()->setText(text);
+        page->setFocus();
+        page->setCursorPosition(10); // inside the address under way
+        if (how == "keyboard") {
+            QTest::keySequence(page, QKeySequence::Paste);
+        } else if (how == "menu") {
+            bool pasted = false;
+            QTimer menu;
+            connect(&menu, &QTimer::timeout, [&] {
+                // The menu's Paste, by its mnemonic.
+                if (auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                    QTest::keyClick(popup, Qt::Key_P);
+                    popup->close();
+                    pasted = true;
+                }
+            });
+            menu.start(20);
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                    page->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(page, &event);
+            QTRY_VERIFY(pasted);
+        } else {
+            QMimeData data;
+            data.setText(text);
+            const QPoint at = page->geometry().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &enter);
+            QVERIFY(!enter.isAccepted());
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &drop);
+        }
+        QVERIFY(!m_form->ready()); // still under way
+        QCOMPARE(page->text(), m_server->url("/slow/500"));
+        QCOMPARE(m_form->queuedPages(), QStringList{m_server->url("/slow/500")});
+        QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        QVERIFY(m_form->ready());
     }
 
     // A reset during a transfer stops it at once: the server sees the connection go, no entry

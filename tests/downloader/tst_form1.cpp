@@ -1,3 +1,5 @@
+#include "elidinglabel.h"
+#include "elidinglist.h"
 #include "entrynaming.h"
 #include "form1.h"
 #include "messagebox.h"
@@ -7,6 +9,8 @@
 #include "updatecheck.h"
 #include "widgetdriver.h"
 
+#include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -16,10 +20,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace quorrin;
 using namespace quorrin::downloader;
@@ -33,17 +40,15 @@ namespace {
 class ScriptedSaveAs : public SaveAsDialog {
 public:
     QStringList answers;
-    int shown = 0;
+    QStringList openedAt; // the path each showing started from
 
-    Result<> showSave(QWidget *) override
+    Result<QString> showSave(QWidget *, const QString &path) override
     {
-        ++shown;
+        openedAt << path;
         const QString answer = answers.takeFirst();
         if (answer.startsWith(QLatin1Char('!')))
             return Failure{answer.mid(1)};
-        if (!answer.isEmpty())
-            m_fileName = answer;
-        return {};
+        return answer;
     }
 };
 
@@ -98,6 +103,14 @@ class TestForm1 : public QObject {
     {
         for (const QString &name : names)
             paste(txtPage(), QStringLiteral("http://host/files/") + name);
+    }
+    // The text of the tooltip that a pointer resting at `at` over `widget` shows; empty
+    // when the widget and its parents show none.
+    static QString toolTipAt(QWidget *widget, const QPoint &at)
+    {
+        QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &help);
+        return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
     }
 
 private Q_SLOTS:
@@ -343,6 +356,87 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("file.zip")});
     }
 
+    // Once a paste or a drop has queued an address, the address is selected: the next paste
+    // replaces it instead of being appended to it.
+    void nextPasteReplacesAddress_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("keyboard") << "keyboard";
+        QTest::newRow("context menu") << "menu";
+        QTest::newRow("drop") << "drop";
+        QTest::newRow("several lines") << "lines";
+    }
+    void nextPasteReplacesAddress()
+    {
+        QFETCH(QString, how);
+        showActive();
+        const QString first = QStringLiteral("http://h/x/a.zip");
+        QGuiApplication::clipboard()->setText(first);
+        if (how == QLatin1String("keyboard")) {
+            QTest::keySequence(txtPage(), QKeySequence::Paste);
+        } else if (how == QLatin1String("menu")) {
+            QTimer menu;
+            connect(&menu, &QTimer::timeout, [&] {
+                // The menu's Paste, by its mnemonic.
+                if (auto *popup = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                    QTest::keyClick(popup, Qt::Key_P);
+                    popup->close();
+                }
+            });
+            menu.start(20);
+            QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                    txtPage()->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(txtPage(), &event);
+        } else if (how == QLatin1String("drop")) {
+            QMimeData data;
+            data.setText(first);
+            const QPoint at = txtPage()->geometry().center();
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &enter);
+            QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(m_form.get(), &drop);
+        } else {
+            QGuiApplication::clipboard()->setText(first + "\nhttp://h/x/b.zip");
+            QTest::keySequence(txtPage(), QKeySequence::Paste);
+        }
+        QCOMPARE(txtPage()->selectedText(), m_form->queuedPages().last());
+        QGuiApplication::clipboard()->setText(QStringLiteral("http://h/y/c.zip"));
+        QTest::keySequence(txtPage(), QKeySequence::Paste);
+        QCOMPARE(m_form->queuedPages().last(), QStringLiteral("http://h/y/c.zip"));
+        QCOMPARE(rows(listDl()).last(), QStringLiteral("c.zip"));
+        QCOMPARE(m_form->queuedPages().first(), first);
+    }
+
+    // A click that brings the focus into the address box selects the whole address, as a
+    // browser's address bar does, and so does the first click after the window selected the
+    // address itself, the focus already there (Réinitialiser); a second click places the
+    // cursor.
+    void clickIntoAddressSelectsIt_data()
+    {
+        QTest::addColumn<bool>("afterReset");
+        QTest::newRow("focus brought by the click") << false;
+        QTest::newRow("after reset, focus already there") << true;
+    }
+    void clickIntoAddressSelectsIt()
+    {
+        QFETCH(bool, afterReset);
+        showActive();
+        paste(txtPage(), QStringLiteral("http://h/x/a.zip"));
+        if (afterReset) {
+            QTest::mouseClick(control<QWidget>("cmdEfface"), Qt::LeftButton);
+        } else {
+            QTest::mouseClick(txtPath(), Qt::LeftButton);
+            QCOMPARE(QApplication::focusWidget(), txtPath());
+        }
+        const QString address = txtPage()->text();
+        const QPoint middle = txtPage()->rect().center();
+        QTest::mouseClick(txtPage(), Qt::LeftButton, {}, middle);
+        QCOMPARE(QApplication::focusWidget(), txtPage());
+        QCOMPARE(txtPage()->selectedText(), address);
+        QTest::mouseClick(txtPage(), Qt::LeftButton, {}, middle + QPoint(0, 1));
+        QVERIFY(!txtPage()->hasSelectedText());
+    }
+
     // Several lines queue one entry each, in order, as if each had been pasted alone.
     void severalAddresses_data()
     {
@@ -395,6 +489,51 @@ private Q_SLOTS:
         QCOMPARE(m_form->editedEntry(), 2);
     }
 
+    // A name too long for its row is elided in the middle, within the list's width: no
+    // scrolling sideways; the whole name is the row's accessible name and its tooltip. A
+    // row that fits leaves the list's own tooltip.
+    void longQueueRowElided()
+    {
+        const QString name = QString(196, QLatin1Char('n')) + QStringLiteral(".zip");
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        // Enough rows for the vertical scroll bar, which narrows the rows' room.
+        queue({name, "b.zip", "c", "d", "e", "f", "g", "h", "i", "j"});
+        auto *list = static_cast<ElidingList *>(listDl());
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QCOMPARE(list->visualItemRect(list->item(0)).width(), list->viewport()->width());
+        QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(list->isElided(0));
+        QVERIFY(!list->isElided(1));
+        QCOMPARE(toolTipAt(list->viewport(), list->visualItemRect(list->item(0)).center()), name);
+        QCOMPARE(toolTipAt(list->viewport(), list->visualItemRect(list->item(1)).center()),
+                 list->toolTip());
+        QAccessibleInterface *row = QAccessible::queryAccessibleInterface(list)->child(0);
+        QVERIFY(row);
+        QCOMPARE(row->text(QAccessible::Name), name);
+    }
+
+    // The caption, as the run sets it for a long name, keeps its place: elided in the middle,
+    // whole in its tooltip and accessible name.
+    void longCaptionElided()
+    {
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        auto *caption = control<ElidingLabel>("labMess");
+        const QString text = QStringLiteral("Téléchargement de ") + QString(196, 'n') + ".zip";
+        caption->setText(text);
+        const QString shown = caption->shownText();
+        QVERIFY(caption->fontMetrics().horizontalAdvance(shown) <= caption->width());
+        QVERIFY2(shown.startsWith(QStringLiteral("Téléchargement de")), qPrintable(shown));
+        QVERIFY(shown.endsWith(QStringLiteral("n.zip")));
+        QVERIFY(shown.contains(QChar(0x2026)));
+        QCOMPARE(toolTipAt(caption, caption->rect().center()), text);
+        QCOMPARE(QAccessible::queryAccessibleInterface(caption)->text(QAccessible::Name), text);
+        caption->setText(QStringLiteral("Tous les téléchargements sont terminés"));
+        QCOMPARE(caption->shownText(), caption->text());
+        QCOMPARE(toolTipAt(caption, caption->rect().center()), QString());
+    }
+
     // The boxes have no length limit: Qt's default would cut a long address.
     void longAddressKeptWhole()
     {
@@ -420,11 +559,13 @@ private Q_SLOTS:
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("d.zip")});
     }
 
+    // The dialog starts from the path shown; a cancel changes nothing, whatever was
+    // confirmed before.
     void saveAsDialog()
     {
         queue({QStringLiteral("a.zip"), QStringLiteral("b.zip")});
         QWidget *open = control<QWidget>("cmdOpen");
-        m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(),
+        m_dialog->answers = {QString(), QStringLiteral("/srv/x.zip"), QString(), QString(),
                              QStringLiteral("!Pas de fenêtre")};
 
         QTest::mouseClick(open, Qt::LeftButton); // cancelled, nothing confirmed yet
@@ -436,30 +577,47 @@ private Q_SLOTS:
 
         paste(txtPath(), QStringLiteral("/typed"));
         QTest::mouseClick(open, Qt::LeftButton); // cancelled after a confirmed name
-        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+        QCOMPARE(txtPath()->text(), QStringLiteral("/typed"));
+
+        listDl()->setCurrentRow(0);
+        QTest::mouseClick(open, Qt::LeftButton); // cancelled on another entry
+        QCOMPARE(m_form->queuedPaths(),
+                 (QStringList{dl() + QStringLiteral("a.zip"), QStringLiteral("/typed")}));
+        QCOMPARE(m_dialog->openedAt,
+                 (QStringList{dl() + QStringLiteral("b.zip"), dl() + QStringLiteral("b.zip"),
+                              QStringLiteral("/typed"), dl() + QStringLiteral("a.zip")}));
 
         QTest::mouseClick(open, Qt::LeftButton); // the dialog fails
-        QCOMPARE(m_dialog->shown, 4);
+        QCOMPARE(m_dialog->openedAt.size(), 5);
         QCOMPARE(m_messages.size(), 1);
         QCOMPARE(m_messages[0].text, QStringLiteral("Erreur dans cmpOpen\nPas de fenêtre"));
         QCOMPARE(m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(m_messages[0].title, QStringLiteral("Quorrin"));
-        QCOMPARE(txtPath()->text(), QStringLiteral("/srv/x.zip"));
+        QCOMPARE(txtPath()->text(), dl() + QStringLiteral("a.zip"));
     }
 
-    // Qt's own dialog asks nothing for an existing file: the run never replaces one.
-    void saveAsAsksNothingForExistingFile()
+    // Qt's own dialog opens at the path, in its folder with its name, even where the folder
+    // is still to be made; it asks nothing for an existing file: the run never replaces one.
+    void qtDialogOpensAtPath_data()
     {
+        QTest::addColumn<QString>("path"); // in a folder that holds x.zip
+        QTest::newRow("existing file") << "x.zip";
+        QTest::newRow("folders to make") << "DL/new/x.zip";
+    }
+    void qtDialogOpensAtPath()
+    {
+        QFETCH(QString, path);
         QTemporaryDir dir;
-        const QString existing = dir.filePath("x.zip");
-        test::writeFile(existing);
+        test::writeFile(dir.filePath("x.zip"));
+        QString shownFolder;
+        QString shownName;
         bool asked = false;
         QTimer fileDialog;
         QTimer question;
         connect(&fileDialog, &QTimer::timeout, [&] {
             if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                files->setDirectory(dir.path());
-                files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText("x.zip");
+                shownFolder = files->directory().path();
+                shownName = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
                 QMetaObject::invokeMethod(files, "accept");
                 if (asked)
                     files->reject();
@@ -474,9 +632,12 @@ private Q_SLOTS:
         fileDialog.start(50);
         question.start(50);
         QtSaveAsDialog dialog;
-        QVERIFY(dialog.showSave(nullptr).ok());
+        const Result<QString> chosen = dialog.showSave(nullptr, dir.filePath(path));
         QVERIFY(!asked);
-        QCOMPARE(dialog.fileName(), existing);
+        QCOMPARE(shownFolder, dir.path());
+        QCOMPARE(shownName, path);
+        QVERIFY(chosen.ok());
+        QCOMPARE(chosen.value(), dir.filePath(path));
     }
 
     void alwaysOnTopFollowsCheckBox()

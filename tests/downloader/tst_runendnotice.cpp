@@ -16,12 +16,12 @@ class NotificationService : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    QStringList received; // application, icon and summary of each notification
+    QStringList received; // application, icon, summary and body of each notification
 public Q_SLOTS:
     uint Notify(const QString &application, uint, const QString &icon, const QString &summary,
-                const QString &, const QStringList &, const QVariantMap &, int)
+                const QString &body, const QStringList &, const QVariantMap &, int)
     {
-        received << application << icon << summary;
+        received << application << icon << summary << body;
         return 1;
     }
 };
@@ -49,6 +49,23 @@ private Q_SLOTS:
         QCOMPARE(announceRunEnd(std::chrono::milliseconds(lastedMs), active), announced);
     }
 
+    void failedEntries_data()
+    {
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("none") << 0 << "";
+        QTest::newRow("one") << 1 << "1 téléchargement a échoué";
+        QTest::newRow("several") << 2 << "2 téléchargements ont échoué";
+        QTest::newRow("thousands, French grouping")
+            << 1234 << "1\u202F234 téléchargements ont échoué";
+    }
+    void failedEntries()
+    {
+        QFETCH(int, failed);
+        QFETCH(QString, notice);
+        QCOMPARE(failedEntriesNotice(failed), notice);
+    }
+
     void sendsThroughTheService()
     {
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
@@ -60,8 +77,6 @@ private Q_SLOTS:
         // Read by the first use of the session bus, which follows.
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
-        notifyDesktop("avant le service"); // nobody listens: nothing happens
-
         QDBusConnection server =
             QDBusConnection::connectToBus(QString::fromUtf8(address), "server");
         QVERIFY(server.isConnected());
@@ -69,9 +84,10 @@ private Q_SLOTS:
         QVERIFY(server.registerObject("/org/freedesktop/Notifications", &service,
                                       QDBusConnection::ExportAllSlots));
         QVERIFY(server.registerService("org.freedesktop.Notifications"));
-        notifyDesktop("Tous les téléchargements sont terminés");
+        notifyDesktop("Tous les téléchargements sont terminés", "2 téléchargements ont échoué");
         QTRY_COMPARE(service.received,
-                     (QStringList{"Quorrin", "quorrin", "Tous les téléchargements sont terminés"}));
+                     (QStringList{"Quorrin", "quorrin", "Tous les téléchargements sont terminés",
+                                  "2 téléchargements ont échoué"}));
         QDBusConnection::disconnectFromBus("server");
     }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -38,6 +39,12 @@ QString run(const QString &program, const QStringList &arguments, const QString 
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestUpdaterEndToEnd : public QObject {
@@ -53,6 +60,44 @@ class TestUpdaterEndToEnd : public QObject {
     std::string m_signature; // the installer's .minisig as the site serves it; 404 when empty
     QByteArray m_goodSignature;
     QTemporaryDir m_dir;
+    QTemporaryDir m_desktop; // the updater's desktop: its opener and its applications
+
+    QString openerRecord() const { return m_desktop.filePath("opened.txt"); }
+    QString runnerEntry() const { return m_desktop.filePath("data/applications/runner.desktop"); }
+    // A desktop of the test's own: an opener (xdg-open) that records what it is given, and
+    // the installer's type registered to an application, or nothing registered.
+    void makeDesktop()
+    {
+        QVERIFY(QDir(m_desktop.path()).mkpath("bin"));
+        QVERIFY(QDir(m_desktop.path()).mkpath("config"));
+        QVERIFY(QDir(m_desktop.path()).mkpath("data/applications"));
+        QVERIFY(QDir(m_desktop.path()).mkpath("none"));
+        // The types of files are the system's.
+        const QString types = QStandardPaths::locate(QStandardPaths::GenericDataLocation, "mime",
+                                                     QStandardPaths::LocateDirectory);
+        QVERIFY(!types.isEmpty());
+        QVERIFY(QFile::link(types, m_desktop.filePath("data/mime")));
+        QFile opener(m_desktop.filePath("bin/xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + openerRecord().toUtf8() + "'\n");
+        opener.close();
+        QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
+    }
+    void registerRunner(bool registered)
+    {
+        QFile::remove(runnerEntry());
+        if (!registered)
+            return;
+        const QString type =
+            QMimeDatabase()
+                .mimeTypeForFile("setup_quorrin4.exe", QMimeDatabase::MatchExtension)
+                .name();
+        QFile entry(runnerEntry());
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Runner\nExec=/bin/true %f\n"
+                    "MimeType=" +
+                    type.toUtf8() + ";\n");
+    }
 
     // A signature of `content` by `secretKey`, made by the minisign tool with `options`.
     QByteArray sign(const QByteArray &content, const QString &secretKey,
@@ -98,6 +143,12 @@ class TestUpdaterEndToEnd : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("DISPLAY", m_display);
         environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("PATH", m_desktop.filePath("bin") + ":" + environment.value("PATH"));
+        environment.insert("XDG_CONFIG_HOME", m_desktop.filePath("config"));
+        environment.insert("XDG_CONFIG_DIRS", m_desktop.filePath("none"));
+        environment.insert("XDG_DATA_HOME", m_desktop.filePath("data"));
+        environment.insert("XDG_DATA_DIRS", m_desktop.filePath("none"));
+        environment.remove("XDG_CURRENT_DESKTOP");
         updater.setProcessEnvironment(environment);
         updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         updater.start(m_dir.filePath("updater"), arguments);
@@ -162,6 +213,7 @@ private Q_SLOTS:
         QVERIFY(m_goodSignature.startsWith("untrusted comment: "));
         QVERIFY(QFile::copy(LOOPBACK_UPDATER, m_dir.filePath("updater")));
         QVERIFY(QFile::copy("/bin/sleep", m_dir.filePath("quorrin")));
+        makeDesktop();
     }
 
     void cleanupTestCase()
@@ -173,6 +225,8 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(m_dir.filePath("setup_quorrin4.exe"));
+        QFile::remove(openerRecord());
+        registerRunner(true);
         serveSignature(m_goodSignature);
     }
 
@@ -189,10 +243,21 @@ private Q_SLOTS:
 
     // A newer revision: the installer lands beside the updater, the notification slides up
     // at the bottom right, and a click ends the caller beside the updater, and no program of
-    // the same name elsewhere (such as a Quorrin that the developer has open).
+    // the same name elsewhere (such as a Quorrin that the developer has open), and hands the
+    // installer to the desktop's opener. On a desktop where nothing opens the installer, the
+    // click ends nothing and a box, in front and with the keyboard, says so.
+    void newerRevisionNotifiesAndClickEndsCaller_data()
+    {
+        QTest::addColumn<bool>("registered");
+        QTest::newRow("an application opens the installer") << true;
+        QTest::newRow("nothing opens the installer") << false;
+    }
     void newerRevisionNotifiesAndClickEndsCaller()
     {
+        QFETCH(bool, registered);
+        registerRunner(registered);
         m_pageRevision = 4;
+        m_installerRequests = 0;
         QTemporaryDir elsewhere;
         QVERIFY(QFile::copy("/bin/sleep", elsewhere.filePath("quorrin")));
         QProcess other;
@@ -207,8 +272,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_dir.filePath("setup_quorrin4.exe")), 15000);
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(!(window = windowNamed("Form1")).isEmpty(), 10000);
-        QElapsedTimer rising;
-        rising.start();
         QList<int> place;
         // Risen: the bottom edge a little more than 500 twips (33 pixels) above the screen's.
         QTRY_VERIFY_WITH_TIMEOUT((place = geometry(window)).at(1) + 111 < 1024 - 33, 10000);
@@ -219,14 +282,32 @@ private Q_SLOTS:
         QCOMPARE(installer.readAll(), Installer);
 
         run("xdotool", {"mousemove", "--window", window, "100", "50", "click", "1"}, m_display);
-        QVERIFY(caller.waitForFinished(5000));
-        QCOMPARE(caller.exitStatus(), QProcess::CrashExit); // ended by a signal
+        if (registered) {
+            QVERIFY(caller.waitForFinished(5000));
+            QCOMPARE(caller.exitStatus(), QProcess::CrashExit); // ended by a signal
+            const QUrl opened = QUrl::fromLocalFile(m_dir.filePath("setup_quorrin4.exe"));
+            QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readAll(openerRecord())).trimmed(),
+                                      opened.toString(), 5000);
+        } else {
+            QString box;
+            // Window names are matched as bytes: the accented title is found by its end.
+            QTRY_VERIFY_WITH_TIMEOUT(!(box = windowNamed(".* de Quorrin")).isEmpty(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(run("xdotool", {"getwindowfocus"}, m_display), box, 5000);
+            QCOMPARE(caller.state(), QProcess::Running);
+            QVERIFY(!QFile::exists(openerRecord()));
+            // To the focus, which the box holds: a key aimed at a window that closes on the
+            // press is never released, and repeats into the next window that has the focus.
+            run("xdotool", {"key", "Return"}, m_display);
+        }
         QVERIFY(updater.waitForFinished(10000));
         QCOMPARE(updater.exitCode(), 0);
         QCOMPARE(m_installerRequests.load(), 1);
+        QCOMPARE(caller.state(), registered ? QProcess::NotRunning : QProcess::Running);
         QCOMPARE(other.state(), QProcess::Running);
-        other.kill();
-        other.waitForFinished();
+        for (QProcess *process : {&caller, &other}) {
+            process->kill();
+            process->waitForFinished();
+        }
     }
 
     // Only an installer signed by the maker's key is ever offered; anything else leaves

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,7 @@ class TestUpdaterForm : public QObject {
     QMessageBox::StandardButton m_answer = QMessageBox::No;
     QStringList m_opened;
     QList<quint32> m_terminated;
+    bool m_canOpen = true; // whether the desktop has something that opens the installer
 
     std::unique_ptr<updater::Form1> makeForm(const QString &commandLine)
     {
@@ -48,6 +50,7 @@ class TestUpdaterForm : public QObject {
             return m_answer;
         };
         services.shellOpen = [this](const QString &file, const QString &) { m_opened << file; };
+        services.canOpen = [this](const QString &) { return m_canOpen; };
         services.terminate = [this](quint32 id) {
             m_terminated << id;
             return true;
@@ -84,6 +87,7 @@ private Q_SLOTS:
         m_messages.clear();
         m_opened.clear();
         m_terminated.clear();
+        m_canOpen = true;
     }
 
     void manualLaunch_data()
@@ -108,6 +112,7 @@ private Q_SLOTS:
         QVERIFY(m_messages[0].text.contains(m_server->url("/site/vb_addons.htm")));
         QCOMPARE(m_messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(m_messages[0].defaultButton, QMessageBox::Yes);
+        QVERIFY(m_messages[0].aboveAllWindows);
         for (QString &path : opened)
             path = m_server->url(path);
         QCOMPARE(m_opened, opened);
@@ -154,12 +159,27 @@ private Q_SLOTS:
         QVERIFY(m_messages[0].text.startsWith(
             QStringLiteral("Impossible de trouver la page des mises à jour de  Quorrin !")));
         QCOMPARE(m_messages[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(m_messages[0].aboveAllWindows);
     }
 
     // The whole road: download, notification rising at the bottom right, a click that ends
-    // the caller and opens the installer once, and the end after sinking.
+    // the caller and opens the installer once, and the end after sinking. Where nothing on the
+    // desktop opens the installer, the click leaves the caller running and says so once.
+    void newerRevisionNotifies_data()
+    {
+        QTest::addColumn<bool>("canOpen");
+        QTest::newRow("the desktop opens the installer") << true;
+        QTest::newRow("nothing opens the installer") << false;
+    }
     void newerRevisionNotifies()
     {
+        QFETCH(bool, canOpen);
+        m_canOpen = canOpen;
+        // The caller, running from the updater's directory.
+        QVERIFY(QFile::copy("/bin/sleep", m_programDir->filePath("QuorrinTestCaller")));
+        QProcess caller;
+        caller.start(m_programDir->filePath("QuorrinTestCaller"), {"60"});
+        QVERIFY(caller.waitForStarted());
         auto form = makeForm(fields("3", "QuorrinTestCaller"));
         QSignalSpy ended(form.get(), &updater::Form1::ended);
         QVERIFY(form->Form_Load());
@@ -182,10 +202,19 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(form->y() < 1024 - 111 - 500 / 15, 5000); // risen and resting
         QTest::mouseClick(form.get(), Qt::LeftButton);
         QTest::mouseClick(form.get(), Qt::LeftButton); // a second click launches nothing more
-        QCOMPARE(m_opened, QStringList{installer});
-        QCOMPARE(m_terminated.size(), 0); // no process of that name runs
+        QCOMPARE(m_opened, canOpen ? QStringList{installer} : QStringList{});
+        QCOMPARE(m_terminated,
+                 canOpen ? QList<quint32>{quint32(caller.processId())} : QList<quint32>{});
+        QCOMPARE(m_messages.size(), canOpen ? 0 : 1);
+        if (!canOpen) {
+            QCOMPARE(m_messages[0].title, QStringLiteral("Mise à jour de Quorrin"));
+            QVERIFY(m_messages[0].text.contains(installer));
+            QVERIFY(m_messages[0].aboveAllWindows);
+        }
         QVERIFY(ended.wait(10000));
         QCOMPARE(m_installerRequests.load(), 1);
+        caller.kill();
+        caller.waitForFinished();
     }
 
     void installerAlreadyPresentIsNotFetchedAgain()

@@ -45,6 +45,19 @@ QString notFoundMessage(const QString &programName)
         .join(QLatin1Char('\n'));
 }
 
+QString cannotOpenInstallerMessage(const QString &programName, const QString &setupPath)
+{
+    return QStringList{
+        QStringLiteral("Aucune application de ce bureau ne sait ouvrir le programme "
+                       "d'installation :"),
+        setupPath,
+        QString(),
+        programName + QStringLiteral(" n'a pas été fermé ; vous pouvez installer la mise à jour "
+                                     "depuis ce fichier."),
+    }
+        .join(QLatin1Char('\n'));
+}
+
 QString notificationText(const QString &programName, const QString &pageRevision)
 {
     return QStringList{

@@ -20,6 +20,11 @@ QString updateTitle(const QString &programName);
 // The message shown when the update page holds no installer link for the caller (four lines).
 QString notFoundMessage(const QString &programName);
 
+// The message shown when a click on the notification finds nothing on this desktop that can
+// open the installer at `setupPath`: the caller stays open, and the installer's path is given
+// for installing it by hand.
+QString cannotOpenInstallerMessage(const QString &programName, const QString &setupPath);
+
 // The notification's text (five lines), naming the caller and the revision found on the page.
 QString notificationText(const QString &programName, const QString &pageRevision);
 

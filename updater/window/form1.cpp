@@ -2,6 +2,7 @@
 
 #include "alwaysontop.h"
 #include "commandline.h"
+#include "desktopopener.h"
 #include "fontfit.h"
 #include "installercheck.h"
 #include "minisign.h"
@@ -52,6 +53,8 @@ Form1::Services completed(Form1::Services services)
         services.showMessage = &showMessage;
     if (!services.shellOpen)
         services.shellOpen = &ShellOpen;
+    if (!services.canOpen)
+        services.canOpen = &desktopCanOpen;
     if (!services.terminate)
         services.terminate = &TerminateProcessById;
     if (services.programDirectory.isEmpty())
@@ -119,9 +122,17 @@ void Form1::askManualLaunch()
 {
     const Message question{manualLaunchTitle(), manualLaunchQuestion(baseUrl),
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-    if (m_services.showMessage(nullptr, question) == QMessageBox::Yes)
+    if (tell(question) == QMessageBox::Yes)
         m_services.shellOpen(updatePageUrl(baseUrl), QString());
     endProgram();
+}
+
+// The updater's boxes have no window to stay above and may come while the user works in
+// another program's topmost window, Quorrin's: they come above everything.
+QMessageBox::StandardButton Form1::tell(Message message)
+{
+    message.aboveAllWindows = true;
+    return m_services.showMessage(nullptr, message);
 }
 
 void Form1::endProgram()
@@ -154,7 +165,7 @@ void Form1::ScanUpdatePage()
         readUpdatePage(m_bodyMarkup, updArgs, dataDirectory(m_services.programDirectory), baseUrl);
     switch (scan.action) {
     case ScanResult::Action::NotFound:
-        m_services.showMessage(nullptr, {msgTitle, notFoundMessage(updArgs.at(NameField))});
+        tell({msgTitle, notFoundMessage(updArgs.at(NameField))});
         endProgram();
         return;
     case ScanResult::Action::UpToDate:
@@ -243,12 +254,18 @@ void Form1::TimerSplash_Timer()
 void Form1::Form_Click()
 {
     const SplashClick click = clickSplash(m_splash, installerExists(setupPath));
-    if (click.launchesInstaller) {
+    m_splash = click.state;
+    if (click.launchesInstaller && m_services.canOpen(setupPath)) {
         KillProcessByName(updArgs.at(ExecutableField), m_services.programDirectory,
                           m_services.terminate);
         m_services.shellOpen(setupPath, QString());
+    } else if (click.launchesInstaller) {
+        // Nothing would install: the caller stays. The notification waits for the box to
+        // be read before it sinks and the program ends.
+        TimerSplash->stop();
+        tell({msgTitle, cannotOpenInstallerMessage(updArgs.at(NameField), setupPath)});
+        TimerSplash->start();
     }
-    m_splash = click.state;
     applySplashState();
 }
 

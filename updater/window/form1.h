@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktopopener.h"
 #include "killprocess.h"
 #include "messagebox.h"
 #include "shellopen.h"
@@ -34,6 +35,7 @@ public:
         std::function<QRect()> screenGeometry; // the primary screen's, in pixels
         MessagePresenter showMessage;          // a modal message box
         ShellLauncher shellOpen;               // the desktop's launcher
+        OpenCheck canOpen;                     // whether the desktop can open a file
         ProcessTerminator terminate;           // SIGTERM
         QString programDirectory;              // the executable's directory
     };
@@ -60,6 +62,7 @@ protected:
 
 private:
     void endProgram();
+    QMessageBox::StandardButton tell(Message message);
     void askManualLaunch();
     void documentComplete(const QString &bodyMarkup);
     void Timer1_Timer();
