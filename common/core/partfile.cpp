@@ -22,6 +22,9 @@ namespace {
 constexpr qsizetype MaxNameInPartFile = 200;
 // How much written data may wait in memory before the disk is asked to start writing it.
 constexpr qint64 WritebackStep = 8 << 20;
+// How much new data, and how much time, between two notes of what a crash would leave.
+constexpr qint64 NoteStep = 16 << 10;
+constexpr auto NoteInterval = std::chrono::milliseconds(100);
 
 QByteArray randomSuffix()
 {
@@ -259,7 +262,9 @@ bool PartFile::continueVisible(int fd, const QByteArray &visible, const QByteArr
     if (withoutUserInfo(earlier->url) == url && !earlier->validator.isEmpty()) {
         m_record = *earlier;
         m_record.url = url;
-        m_record.held = std::min<qint64>(earlier->held, status.st_size);
+        // After a crash of the process the system still has what it wrote.
+        m_record.held = std::min<qint64>(std::max(earlier->held, earlier->written), status.st_size);
+        m_record.written = m_record.held;
     }
     if (::ftruncate(m_fd, m_record.held) != 0 || ::lseek(m_fd, m_record.held, SEEK_SET) < 0) {
         fail(errno);
@@ -278,14 +283,16 @@ bool PartFile::restart()
         // The record stops claiming the old bytes before they go.
         const std::lock_guard lock(m_guard->mutex);
         ++m_guard->generation;
-        if (m_keepable)
+        if (m_keepable) {
             ResumeRecord::writeHeld(m_fd, 0);
+            ResumeRecord::writeWritten(m_fd, 0);
+        }
     }
     if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
         fail(errno);
         return false;
     }
-    m_size = m_writebackStart = m_writtenBack = 0;
+    m_size = m_writebackStart = m_writtenBack = m_noted = 0;
     m_flushed = false;
     return true;
 }
@@ -295,7 +302,7 @@ void PartFile::recordVersion(const QByteArray &validator, qint64 total)
     const std::lock_guard lock(m_guard->mutex);
     m_record.validator = validator;
     m_record.total = total;
-    m_record.held = m_size;
+    m_record.held = m_record.written = m_size;
     if (m_keepable)
         m_record.write(m_fd);
 }
@@ -311,6 +318,7 @@ void PartFile::keep()
     {
         const std::lock_guard lock(m_guard->mutex);
         ResumeRecord::writeHeld(m_fd, m_size);
+        ResumeRecord::writeWritten(m_fd, m_size);
     }
     m_temporary.clear();
     close();
@@ -331,8 +339,24 @@ bool PartFile::write(const char *data, std::size_t size)
         m_size += written;
         m_flushed = false;
     }
+    noteWritten();
     startWriteback();
     return m_fd >= 0;
+}
+
+// What a crash of the process would leave, noted now and then: without it, a part file of a
+// few megabytes would start over after a kill, having never reached a flushed step.
+void PartFile::noteWritten()
+{
+    if (!m_keepable || m_fd < 0 || m_size - m_noted < NoteStep)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_notedAt < NoteInterval)
+        return;
+    m_notedAt = now;
+    m_noted = m_size;
+    const std::lock_guard lock(m_guard->mutex);
+    ResumeRecord::writeWritten(m_fd, m_size);
 }
 
 // The final flush must wait for every byte to reach the disk. Starting the disk's work while

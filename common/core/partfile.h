@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -82,6 +83,7 @@ private:
     bool continueVisible(int fd, const QByteArray &visible, const QByteArray &url);
     bool place(bool replace);
     void startWriteback();
+    void noteWritten();
     void fail(int error);
     void discard();
     void close();
@@ -92,6 +94,8 @@ private:
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;
     qint64 m_writtenBack = 0; // bytes the disk has been asked to write
+    qint64 m_noted = 0;       // bytes last noted as written
+    std::chrono::steady_clock::time_point m_notedAt;
     bool m_flushed = false;
     ResumeRecord m_record;
     bool m_keepable = false; // a visible part file with its record

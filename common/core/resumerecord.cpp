@@ -1,5 +1,8 @@
 #include "resumerecord.h"
 
+#include <QFile>
+#include <QList>
+
 #include <sys/xattr.h>
 
 namespace quorrin {
@@ -9,6 +12,28 @@ constexpr char UrlName[] = "user.quorrin.url";
 constexpr char ValidatorName[] = "user.quorrin.validator";
 constexpr char TotalName[] = "user.quorrin.total";
 constexpr char HeldName[] = "user.quorrin.held";
+constexpr char WrittenName[] = "user.quorrin.written";
+
+// Tells one start of the system from the next: what only the page cache held is gone after it.
+const QByteArray &bootId()
+{
+    static const QByteArray id = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }();
+    return id;
+}
+
+// "<boot id> <bytes>", for this start of the system only.
+qint64 writtenSinceBoot(const QByteArray &value)
+{
+    const QList<QByteArray> parts = value.split(' ');
+    bool ok = false;
+    const qint64 bytes = parts.value(1).toLongLong(&ok);
+    return parts.size() == 2 && ok && bytes > 0 && !bootId().isEmpty() && parts.at(0) == bootId()
+               ? bytes
+               : 0;
+}
 
 std::optional<QByteArray> attribute(int fd, const char *name)
 {
@@ -42,15 +67,19 @@ std::optional<ResumeRecord> ResumeRecord::read(int fd)
     record.held = attribute(fd, HeldName).value_or("0").toLongLong(&ok);
     if (!ok || record.held < 0)
         record.held = 0;
+    record.written = writtenSinceBoot(attribute(fd, WrittenName).value_or(QByteArray()));
     return record;
 }
 
 bool ResumeRecord::write(int fd) const
 {
     // The address goes last: it is what marks the file as one of ours, with a whole record.
-    return setAttribute(fd, ValidatorName, validator) &&
-           setAttribute(fd, TotalName, QByteArray::number(total)) &&
-           setAttribute(fd, HeldName, QByteArray::number(held)) && setAttribute(fd, UrlName, url);
+    if (!setAttribute(fd, ValidatorName, validator) ||
+        !setAttribute(fd, TotalName, QByteArray::number(total)) ||
+        !setAttribute(fd, HeldName, QByteArray::number(held)))
+        return false;
+    writeWritten(fd, written);
+    return setAttribute(fd, UrlName, url);
 }
 
 void ResumeRecord::writeHeld(int fd, qint64 held)
@@ -58,9 +87,15 @@ void ResumeRecord::writeHeld(int fd, qint64 held)
     setAttribute(fd, HeldName, QByteArray::number(held));
 }
 
+void ResumeRecord::writeWritten(int fd, qint64 written)
+{
+    if (!bootId().isEmpty())
+        setAttribute(fd, WrittenName, bootId() + ' ' + QByteArray::number(written));
+}
+
 void ResumeRecord::erase(int fd)
 {
-    for (const char *name : {UrlName, ValidatorName, TotalName, HeldName})
+    for (const char *name : {UrlName, ValidatorName, TotalName, HeldName, WrittenName})
         ::fremovexattr(fd, name);
 }
 
