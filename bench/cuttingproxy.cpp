@@ -10,15 +10,6 @@
 namespace quorrin::bench {
 namespace {
 
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(quint16(port));
-    return address;
-}
-
 bool sendAll(int fd, const char *data, ssize_t size)
 {
     while (size > 0) {
@@ -34,62 +25,23 @@ bool sendAll(int fd, const char *data, ssize_t size)
 } // namespace
 
 CuttingProxy::CuttingProxy(int port, qint64 cutAfter)
-    : m_target(port)
+    : LoopbackRelay(port)
     , m_cutAfter(cutAfter)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0 ||
-        ::listen(m_listener, 16) != 0)
-        throw std::runtime_error("cannot listen on a loopback port");
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { serve(); });
+    start();
 }
 
 CuttingProxy::~CuttingProxy()
 {
-    m_stop = true;
-    m_thread.join();
-    for (std::thread &connection : m_connections)
-        connection.join();
-    ::close(m_listener);
+    stop();
 }
 
-QString CuttingProxy::through(const QString &url) const
+void CuttingProxy::relay(int client, int server)
 {
-    QString address = url;
-    const qsizetype colon = address.indexOf(QLatin1Char(':'), 7);
-    const qsizetype slash = address.indexOf(QLatin1Char('/'), colon);
-    return address.replace(colon + 1, slash - colon - 1, QString::number(m_port));
-}
-
-void CuttingProxy::serve()
-{
-    while (!m_stop) {
-        pollfd entry{m_listener, POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0)
-            continue;
-        const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0)
-            m_connections.emplace_back([this, client] { relay(client); });
-    }
-}
-
-void CuttingProxy::relay(int client)
-{
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(m_target);
-    if (server < 0 ||
-        ::connect(server, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        ::close(client);
-        return;
-    }
     std::vector<char> buffer(1 << 20);
     qint64 carried = 0;
     bool open = true;
-    while (open && !m_stop) {
+    while (open && !stopping()) {
         pollfd entries[] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
         if (::poll(entries, 2, 100) <= 0)
             continue;
@@ -110,8 +62,6 @@ void CuttingProxy::relay(int client)
             }
         }
     }
-    ::close(server);
-    ::close(client);
 }
 
 } // namespace quorrin::bench
