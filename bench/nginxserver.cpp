@@ -1,5 +1,7 @@
 #include "nginxserver.h"
 
+#include "loopbackrelay.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -41,19 +43,10 @@ http {
 }
 )";
 
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(quint16(port));
-    return address;
-}
-
 int freeLoopbackPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
+    sockaddr_in address = loopbackAddress(0);
     socklen_t length = sizeof address;
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
                        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
@@ -64,7 +57,7 @@ int freeLoopbackPort()
 bool accepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = loopbackAddress(port);
     const bool connected =
         ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
