@@ -16,12 +16,6 @@ QByteArray descriptorPath(int fd)
     return "/proc/self/fd/" + QByteArray::number(fd);
 }
 
-QByteArray directoryOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
 // A name nobody else uses in the directory of `path`, for a file on its way there.
 QByteArray hiddenNameBeside(const QByteArray &path)
 {
@@ -87,13 +81,21 @@ bool namesFile(const QByteArray &path, int fd)
            ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
-void syncDirectory(const QByteArray &directory)
+bool syncDirectory(const QByteArray &directory)
 {
     const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
-    ::fsync(fd); // only makes the rename durable sooner; the file's data is already synced
+        return false;
+    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
     ::close(fd);
+    errno = error;
+    return error == 0;
+}
+
+QByteArray directoryOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
 } // namespace quorrin

@@ -25,7 +25,11 @@ bool placeFile(const QByteArray &from, const QByteArray &to, bool replace);
 // that name).
 bool namesFile(const QByteArray &path, int fd);
 
-// Makes a rename in `directory` durable sooner.
-void syncDirectory(const QByteArray &directory);
+// Makes a rename in `directory` durable. A file system that cannot sync a directory (EINVAL)
+// gives no better way, so that is no failure; false, with errno set, otherwise.
+bool syncDirectory(const QByteArray &directory);
+
+// The directory of `path`: "." for a bare name, "/" for a name at the root.
+QByteArray directoryOf(const QByteArray &path);
 
 } // namespace quorrin

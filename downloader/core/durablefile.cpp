@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorrin::downloader {
@@ -44,20 +45,14 @@ int writeAll(int fd, const QByteArray &contents)
 // sync a directory (EINVAL) gives no better way, so that is no failure.
 Result<> syncDirectoryOf(const QString &path)
 {
-    const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (!syncDirectory(QFile::encodeName(QFileInfo(path).absolutePath())))
         return Failure{systemErrorCause(errno)};
-    const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    ::close(fd);
-    if (error != 0)
-        return Failure{systemErrorCause(error)};
     return {};
 }
 
 } // namespace
 
-Result<> replaceFileDurably(const QString &path, const QByteArray &contents)
+Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode)
 {
     const QFileInfo target(path);
     QByteArray temporary = QFile::encodeName(
@@ -68,6 +63,8 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &contents)
     if (fd < 0)
         return Failure{systemErrorCause(errno)};
     int error = writeAll(fd, contents);
+    if (error == 0 && mode != 0600 && ::fchmod(fd, mode_t(mode)) != 0)
+        error = errno;
     if (error == 0 && ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)

@@ -12,10 +12,10 @@
 namespace quorrin::downloader {
 
 // Writes `contents` to a new file beside `path` (".<name>.XXXXXX", created exclusively and
-// readable by its owner alone), flushes it to the disk, renames it onto `path` and syncs the
-// directory. A symbolic link at `path` is replaced, not followed. On failure `path` keeps
-// what it held and the new file is gone.
-Result<> replaceFileDurably(const QString &path, const QByteArray &contents);
+// readable by its owner alone, then given `mode`), flushes it to the disk, renames it onto
+// `path` and syncs the directory. A symbolic link at `path` is replaced, not followed. On
+// failure `path` keeps what it held and the new file is gone.
+Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode = 0600);
 
 // Removes `path` and syncs its directory; a path where nothing stands is success.
 Result<> removeFileDurably(const QString &path);
