@@ -15,13 +15,15 @@ constexpr char HeldName[] = "user.quorrin.held";
 constexpr char WrittenName[] = "user.quorrin.written";
 
 // Tells one start of the system from the next: what only the page cache held is gone after it.
+// Never destroyed: the disk threads still keep part files while the process's statics go.
 const QByteArray &bootId()
 {
-    static const QByteArray id = [] {
+    static const QByteArray *const id = [] {
         QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+        return new QByteArray(file.open(QIODevice::ReadOnly) ? file.readAll().trimmed()
+                                                             : QByteArray());
     }();
-    return id;
+    return *id;
 }
 
 // "<boot id> <bytes>", for this start of the system only.
