@@ -13,6 +13,13 @@ int main(int argc, char *argv[])
     quorrin::installFrenchTranslations(application);
     quorrin::downloader::Form1 window;
     window.show();
-    quorrin::onTerminationSignal([&window] { window.close(); });
+    // A close always ends the program, whatever Qt may count as still open; so does a signal,
+    // after the window has kept what its run can continue.
+    QObject::connect(&application, &QGuiApplication::lastWindowClosed, &application,
+                     &QCoreApplication::quit);
+    quorrin::onTerminationSignal([&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     return application.exec();
 }

@@ -109,6 +109,22 @@ PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer)
         createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
 
+void PartFile::removeKept(const QString &target, const QByteArray &url)
+{
+    const QByteArray visible = QFile::encodeName(target) + ".part";
+    const int fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat status {};
+    const bool held =
+        ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const std::optional<ResumeRecord> record = held ? ResumeRecord::read(fd) : std::nullopt;
+    // The name goes while the file is locked, as in discard().
+    if (record && withoutUserInfo(record->url) == withoutUserInfo(url) && namesFile(visible, fd))
+        ::unlink(visible.constData());
+    ::close(fd);
+}
+
 // The target must be a file or nothing; a replaced file's permissions go to the new one.
 bool PartFile::checkTarget(int &mode)
 {

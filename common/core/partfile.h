@@ -38,6 +38,9 @@ public:
     PartFile(const QString &target, const QByteArray &url, Defer defer = {});
     ~PartFile();
     PartFile(const PartFile &) = delete;
+    // Removes the visible part file that a download of `url` into `target` kept, when it is
+    // one of ours for that address that nobody holds; anything else there is left alone.
+    static void removeKept(const QString &target, const QByteArray &url);
     PartFile &operator=(const PartFile &) = delete;
 
     bool isOpen() const { return m_fd >= 0; }

@@ -124,6 +124,16 @@ Transfer *startDownload(const QString &url, const QString &path, const TransferO
     return transfer;
 }
 
+void discardPartial(const QString &url, const QString &path)
+{
+    engine::discardPartial(url, path);
+}
+
+void closeIdleConnections()
+{
+    engine::closeIdleConnections();
+}
+
 Transfer *startFetch(const QString &url, const TransferOptions &options, QObject *parent)
 {
     auto *transfer = new Transfer(parent);

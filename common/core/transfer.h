@@ -57,6 +57,9 @@ struct TransferOptions {
     // For a file: the complete data waits in its part file, flushed, until Transfer::land()
     // says where it goes; until then the target given at the start only names the part file.
     bool landLater = false;
+    // For a file: called on a disk thread as soon as the complete file is at its target (the
+    // path given), also when its Transfer was stopped or destroyed while it was landing.
+    std::function<void(const QString &path)> landed;
     // A file of certificates that vouch for servers instead of the system's own, for a site
     // with a private authority; empty for the system's.
     QByteArray certificateAuthorities;
@@ -127,6 +130,14 @@ private:
 // transfer before anything is sent.
 Transfer *startDownload(const QString &url, const QString &path, const TransferOptions &options,
                         QObject *parent);
+
+// Removes, in the background, the part file that a download of `url` into `path`, made with
+// keepPartial and stopped, left for a later one; after whatever that file was asked before.
+void discardPartial(const QString &url, const QString &path);
+
+// Closes the connections kept for later transfers, once no transfer is under way: their
+// servers see them end.
+void closeIdleConnections();
 
 // Starts reading `url` into memory; more than options.maxSize bytes fail the transfer with
 // DownloadFailure::TooLarge.

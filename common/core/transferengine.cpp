@@ -44,6 +44,7 @@ public:
     ~Engine();
     void submit(std::shared_ptr<Job> job);
     void drop(const std::shared_ptr<Job> &job);
+    void closeIdleConnections();
 
 private:
     void serve();
@@ -59,9 +60,10 @@ private:
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
     std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> m_share{nullptr, curl_share_cleanup};
 
-    std::mutex m_mutex; // guards the three below
+    std::mutex m_mutex; // guards what follows, and the multi handle against its replacement
     std::vector<std::shared_ptr<Job>> m_incoming;
     std::vector<std::shared_ptr<Job>> m_dropped;
+    bool m_closeIdle = false;
     bool m_stopping = false;
 
     // The engine thread's own: transfers on the line, and those waiting for their next try.
@@ -91,8 +93,8 @@ Engine::~Engine()
     {
         const std::lock_guard lock(m_mutex);
         m_stopping = true;
+        curl_multi_wakeup(m_multi.get());
     }
-    curl_multi_wakeup(m_multi.get());
     m_thread.join();
 }
 
@@ -114,21 +116,24 @@ void Engine::submit(std::shared_ptr<Job> job)
         const std::lock_guard lock(m_mutex);
         if (!m_stopping) {
             m_incoming.push_back(std::move(job));
-            job.reset();
+            curl_multi_wakeup(m_multi.get());
+            return;
         }
     }
-    if (job)
-        abandon(*job);
-    else
-        curl_multi_wakeup(m_multi.get());
+    abandon(*job);
 }
 
 void Engine::drop(const std::shared_ptr<Job> &job)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_dropped.push_back(job);
-    }
+    const std::lock_guard lock(m_mutex);
+    m_dropped.push_back(job);
+    curl_multi_wakeup(m_multi.get());
+}
+
+void Engine::closeIdleConnections()
+{
+    const std::lock_guard lock(m_mutex);
+    m_closeIdle = true;
     curl_multi_wakeup(m_multi.get());
 }
 
@@ -176,16 +181,24 @@ void Engine::takeCommands()
 {
     std::vector<std::shared_ptr<Job>> incoming;
     std::vector<std::shared_ptr<Job>> dropped;
+    bool closeIdle = false;
     {
         const std::lock_guard lock(m_mutex);
         incoming.swap(m_incoming);
         dropped.swap(m_dropped);
+        closeIdle = std::exchange(m_closeIdle, false);
     }
     for (const std::shared_ptr<Job> &job : dropped) {
         std::erase(m_waiting, job);
         if (job->easy)
             remove(job->easy.get());
         job->dispose();
+    }
+    // The connections live in the multi handle's cache, which goes with it; nothing else does.
+    // Other threads wake the handle with the lock held.
+    if (closeIdle && m_running.empty() && m_waiting.empty() && incoming.empty()) {
+        const std::lock_guard lock(m_mutex);
+        m_multi.reset(curl_multi_init());
     }
     for (const std::shared_ptr<Job> &job : incoming)
         begin(job);
@@ -357,6 +370,18 @@ bool cancel(const std::shared_ptr<Job> &job, bool keepData)
 void forget(const std::shared_ptr<Job> &job)
 {
     halt(job, false, true);
+}
+
+void discardPartial(const QString &url, const QString &path)
+{
+    const QByteArray encoded = percentEncodedUrl(url);
+    if (!encoded.isEmpty())
+        diskQueueFor(path)->post([path, encoded] { PartFile::removeKept(path, encoded); });
+}
+
+void closeIdleConnections()
+{
+    engine().closeIdleConnections();
 }
 
 void land(const std::shared_ptr<Job> &job, const QString &target)

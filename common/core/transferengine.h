@@ -44,6 +44,12 @@ bool cancel(const std::shared_ptr<Job> &job, bool keepData = false);
 // As cancel(), but a file on its way to its target lands without telling anyone.
 void forget(const std::shared_ptr<Job> &job);
 
+// Removes the part file that a stopped job of `url` into `path` kept, on that file's disk queue.
+void discardPartial(const QString &url, const QString &path);
+
+// Closes the idle connections, once no job is on the line or waiting for its next try.
+void closeIdleConnections();
+
 // Names where the complete file of a job started with landLater goes.
 void land(const std::shared_ptr<Job> &job, const QString &target);
 

@@ -104,6 +104,8 @@ void Job::settleNow()
         target = *landAt;
     }
     const DownloadResult result = commit(*part, target);
+    if (result.ok && options.landed)
+        options.landed(result.path);
     const std::lock_guard lock(mutex);
     finish(result);
 }

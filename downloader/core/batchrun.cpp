@@ -20,9 +20,6 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
         const QUrl url(entry.address.trimmed(), QUrl::TolerantMode);
         m_hosts << url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
     }
-    m_recordDue.setSingleShot(true);
-    m_recordDue.setInterval(100);
-    connect(&m_recordDue, &QTimer::timeout, this, &BatchRun::saveRecord);
 }
 
 // A run that goes away unfinished keeps what its transfers have brought.
@@ -36,25 +33,28 @@ void BatchRun::start()
 {
     m_running = true;
     if (m_recorder)
-        m_recorder->save(m_entries);
+        m_ended = m_recorder->begin(m_entries);
     beginTurns();
 }
 
+// A file already landing lands, unreported; its record hears of it from the disk.
 void BatchRun::stop(bool keepData)
 {
     m_running = false;
-    if (m_recorder && !keepData) {
-        m_recordDue.stop();
-        m_recorder->clear();
-    } else if (m_recordDue.isActive())
-        saveRecord(); // the record is up to date when the run stops to be continued
-    for (int index = 0; index < int(m_slots.size()); ++index) {
-        if (Transfer *transfer = m_slots[index].transfer) {
-            // A file already landing lands, unreported.
-            keepData ? transfer->stop() : transfer->cancel();
+    for (int index = m_turn; index < int(m_slots.size()); ++index) {
+        Slot &slot = m_slots[index];
+        if (keepData && slot.transfer) {
+            slot.transfer->stop();
             release(index);
+        } else if (!keepData) {
+            abandon(index);
         }
     }
+    if (keepData)
+        return;
+    if (m_recorder)
+        m_recorder->clear();
+    closeIdleConnections();
 }
 
 // Turns follow each other at once while entries end at their turn: an error found early,
@@ -69,7 +69,6 @@ void BatchRun::beginTurns()
     m_inTurns = false;
     if (m_running && m_turn >= int(m_entries.size())) {
         m_running = false;
-        m_recordDue.stop();
         if (m_recorder)
             m_recorder->clear();
         Q_EMIT finished();
@@ -92,7 +91,8 @@ bool BatchRun::beginTurn()
     if (!target.usable || slot.failure) {
         if (slot.failure)
             Q_EMIT entryFailed(index, slot.failure->cause);
-        endTurn();
+        abandon(index);
+        endTurn(false);
         return true;
     }
     if (m_oneAtATime.contains(m_hosts.value(index)))
@@ -103,19 +103,28 @@ bool BatchRun::beginTurn()
     return false;
 }
 
-void BatchRun::endTurn()
+// A file that landed has been marked ended already, by its landing.
+void BatchRun::endTurn(bool landed)
 {
+    if (!landed && m_ended)
+        m_ended(m_turn);
     Q_EMIT turnEnds(m_turn);
     ++m_turn;
-    if (m_recorder && m_turn < int(m_entries.size()) && !m_recordDue.isActive())
-        m_recordDue.start();
 }
 
-void BatchRun::saveRecord()
+// Nothing of the entry goes on: its transfer stops, and its part file goes.
+void BatchRun::abandon(int index)
 {
-    m_recordDue.stop();
-    if (m_recorder)
-        m_recorder->save(m_entries, m_turn);
+    Slot &slot = m_slots[index];
+    if (slot.transfer) {
+        slot.transfer->cancel();
+        release(index);
+    } else if (slot.parked) {
+        discardPartial(m_entries[index].address, slot.partTarget);
+        slot.parked = false;
+        m_claimed.remove(slot.partTarget);
+    }
+    slot.state = State::Ended;
 }
 
 // Fills the line with the next entries that can go ahead of their turn.
@@ -157,15 +166,20 @@ bool BatchRun::mayStartEarly(int index) const
 void BatchRun::startTransfer(int index, const QString &near)
 {
     Slot &slot = m_slots[index];
-    slot.partTarget = freeTarget(near, [this](const QString &path) -> Result<bool> {
-        if (m_claimed.contains(path))
-            return true;
-        return testExistence(path);
-    });
-    m_claimed.insert(slot.partTarget);
+    // A transfer that made way goes on with the part file it kept, which stayed claimed.
+    if (!std::exchange(slot.parked, false)) {
+        slot.partTarget = freeTarget(near, [this](const QString &path) -> Result<bool> {
+            if (m_claimed.contains(path))
+                return true;
+            return testExistence(path);
+        });
+        m_claimed.insert(slot.partTarget);
+    }
     TransferOptions options = transferOptions;
     options.keepPartial = true;
     options.landLater = true;
+    if (m_ended)
+        options.landed = [ended = m_ended, index](const QString &) { ended(index); };
     // A name taken while the file arrives is not replaced: the next free one is used instead.
     options.freePath = [stored = m_entries[index].path](const QString &) {
         return nextFreePath(stored);
@@ -199,7 +213,7 @@ void BatchRun::transferEnded(int index, const DownloadResult &result)
         Q_EMIT entryFailed(index, result.cause);
     else if (result.path != m_shownPath)
         Q_EMIT entryPath(index, result.path);
-    endTurn();
+    endTurn(result.ok);
     beginTurns();
 }
 
@@ -229,6 +243,7 @@ void BatchRun::makeWay(int index)
         if (other == index || slot.state != State::Transferring || m_hosts[other] != m_hosts[index])
             continue;
         slot.transfer->stop();
+        slot.parked = true;
         release(other);
         slot.state = State::Waiting;
     }
@@ -237,7 +252,8 @@ void BatchRun::makeWay(int index)
 void BatchRun::release(int index)
 {
     Slot &slot = m_slots[index];
-    m_claimed.remove(slot.partTarget);
+    if (!slot.parked)
+        m_claimed.remove(slot.partTarget);
     if (slot.transfer) {
         slot.transfer->disconnect(this);
         slot.transfer->deleteLater();

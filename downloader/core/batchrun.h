@@ -10,7 +10,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -42,17 +41,17 @@ public:
     // How each transfer may go; the run sets what concerns the part files and the targets.
     TransferOptions transferOptions;
 
-    // Keeps `recorder`'s record of the run: all its entries from the start, those that have
-    // not finished as entries end (a tenth of a second behind at most: a queue of small files
-    // would otherwise spend its time rewriting the record), none once the run is over or
-    // stopped for good. A run stopped
-    // to be continued leaves it for the next start. The recorder outlives the run.
+    // Keeps `recorder`'s record of the run: all its entries from the start, each marked as it
+    // ends (a file that lands, the moment it is at its name, even after the run was stopped),
+    // none once the run is over or stopped for good. A run stopped to be continued leaves it
+    // for the next start. The recorder outlives the run's start and its stops for good.
     void keepRecord(RunRecorder *recorder) { m_recorder = recorder; }
     // Starts with the first entry's turn; reports begin at once.
     void start();
     // Ends the run where it stands and tells nothing more. Every transfer stops at once;
     // with `keepData`, part files stay for a later run to continue, else nothing of the
-    // run's entries is left but the files that had landed (or were landing).
+    // run's entries is left but the files that had landed (or were landing), and no
+    // connection stays open.
     void stop(bool keepData);
     bool isRunning() const { return m_running; }
 
@@ -73,12 +72,14 @@ private:
         State state = State::Waiting;
         Transfer *transfer = nullptr;
         QString partTarget;                    // what its part file is named after
+        bool parked = false;                   // stopped for a busy host: its part file waits
         std::optional<DownloadResult> failure; // a failure before its turn
     };
 
     void beginTurns();
     bool beginTurn();
-    void endTurn();
+    void endTurn(bool landed);
+    void abandon(int index);
     void schedule();
     bool mayStartEarly(int index) const;
     void startTransfer(int index, const QString &near);
@@ -88,7 +89,6 @@ private:
     void makeWay(int index);
     void release(int index);
     int transfersOnLine() const;
-    void saveRecord();
 
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
@@ -98,10 +98,10 @@ private:
     bool m_running = false;
     bool m_inTurns = false;
     RunRecorder *m_recorder = nullptr;
-    QTimer m_recordDue;         // the record follows the turns at most this often
-    QString m_shownPath;        // the path the turn's entry shows
-    QSet<QString> m_claimed;    // part targets of the transfers under way
-    QSet<QString> m_oneAtATime; // hosts that said they were too busy
+    RunRecorder::EndMark m_ended; // marks an entry of the record as ended
+    QString m_shownPath;          // the path the turn's entry shows
+    QSet<QString> m_claimed;      // part targets of the transfers under way
+    QSet<QString> m_oneAtATime;   // hosts that said they were too busy
 };
 
 } // namespace quorrin::downloader

@@ -14,7 +14,8 @@ namespace {
 // A version bump is for a change that this reader must not misread; a record of another
 // version is refused, not guessed at.
 const QString FormatMarker = QStringLiteral("quorrin-interrupted-downloads");
-constexpr int FormatVersion = 1;
+constexpr int FirstVersion = 1;  // the entries alone
+constexpr int FormatVersion = 2; // the entries on the first line, then the log
 
 const QString FormatKey = QStringLiteral("format");
 const QString VersionKey = QStringLiteral("version");
@@ -69,53 +70,113 @@ std::optional<InterruptedEntry> entryOf(const QJsonValue &value)
     return entry;
 }
 
-// The record's outer object, when it says it is one of ours in this version.
-std::optional<QJsonArray> entriesOf(const QByteArray &bytes)
+// The entries of the record's outer object, when it says it is one of ours in `version`.
+std::optional<QJsonArray> entriesOf(QByteArrayView bytes, int version)
 {
-    if (bytes.size() > MaxInterruptedRunBytes || holdsRawControlByte(bytes))
-        return std::nullopt;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = QJsonDocument::fromJson(bytes.toByteArray(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject record = document.object();
-    const QJsonValue version = record.value(VersionKey);
-    if (record.size() != 3 || record.value(FormatKey) != FormatMarker || !version.isDouble() ||
-        version.toDouble() != FormatVersion || !record.value(EntriesKey).isArray())
+    const QJsonValue found = record.value(VersionKey);
+    if (record.size() != 3 || record.value(FormatKey) != FormatMarker || !found.isDouble() ||
+        found.toDouble() != version || !record.value(EntriesKey).isArray())
         return std::nullopt;
     return record.value(EntriesKey).toArray();
+}
+
+// An ended entry's index as the log writes it: decimal digits, no sign, no leading zero.
+std::optional<qsizetype> indexOf(QByteArrayView line)
+{
+    if (line.isEmpty() || line.size() > 5 || (line.size() > 1 && line.front() == '0') ||
+        !std::all_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    return line.toInt();
+}
+
+// The run's entries with its log applied: the entries it added, less those that ended.
+std::optional<QList<InterruptedEntry>> withLog(const QJsonArray &array, QByteArrayView log)
+{
+    if (array.isEmpty() || array.size() > MaxQueueEntries)
+        return std::nullopt;
+    QList<InterruptedEntry> entries;
+    entries.reserve(array.size());
+    for (const QJsonValue &value : array) {
+        std::optional<InterruptedEntry> entry = entryOf(value);
+        if (!entry)
+            return std::nullopt;
+        entries.append(std::move(*entry));
+    }
+    std::vector<bool> ended(entries.size());
+    // What follows the last line break was cut short as it was written.
+    for (qsizetype end = log.indexOf('\n'); end >= 0; end = log.indexOf('\n')) {
+        const QByteArrayView line = log.first(end);
+        log = log.sliced(end + 1);
+        if (line.startsWith('{')) {
+            const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
+            std::optional<InterruptedEntry> entry =
+                document.isObject() ? entryOf(document.object()) : std::nullopt;
+            if (!entry || entries.size() >= MaxQueueEntries)
+                return std::nullopt;
+            entries.append(std::move(*entry));
+            ended.push_back(false);
+        } else if (const std::optional<qsizetype> index = indexOf(line);
+                   index && *index < entries.size()) {
+            ended[*index] = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    QList<InterruptedEntry> left;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        if (!ended[i])
+            left.append(std::move(entries[i]));
+    // Such a first row would make the queue read as empty: its entries could never run.
+    if (!left.isEmpty() && left.first().row == QueuePlaceholder)
+        return std::nullopt;
+    return left;
+}
+
+QJsonObject objectOf(const InterruptedEntry &entry)
+{
+    return {{RowKey, entry.row}, {AddressKey, entry.address}, {PathKey, entry.path}};
 }
 
 } // namespace
 
 std::optional<QList<InterruptedEntry>> parseInterruptedRun(const QByteArray &bytes)
 {
-    const std::optional<QJsonArray> array = entriesOf(bytes);
-    if (!array || array->isEmpty() || array->size() > MaxQueueEntries)
+    if (bytes.size() > MaxInterruptedRunBytes || holdsRawControlByte(bytes))
         return std::nullopt;
-    QList<InterruptedEntry> entries;
-    entries.reserve(array->size());
-    for (const QJsonValue &value : *array) {
-        std::optional<InterruptedEntry> entry = entryOf(value);
-        if (!entry)
-            return std::nullopt;
-        entries.append(std::move(*entry));
+    const qsizetype firstLine = bytes.indexOf('\n');
+    if (firstLine >= 0) {
+        const QByteArrayView view(bytes);
+        if (const std::optional<QJsonArray> array = entriesOf(view.first(firstLine), FormatVersion))
+            return withLog(*array, view.sliced(firstLine + 1));
     }
-    // Such a first row would make the queue read as empty: its entries could never run.
-    if (entries.first().row == QueuePlaceholder)
-        return std::nullopt;
-    return entries;
+    if (const std::optional<QJsonArray> array = entriesOf(bytes, FirstVersion))
+        return withLog(*array, {});
+    return std::nullopt;
 }
 
 QByteArray serializeInterruptedRun(const QList<InterruptedEntry> &entries)
 {
     QJsonArray array;
     for (const InterruptedEntry &entry : entries)
-        array.append(
-            QJsonObject{{RowKey, entry.row}, {AddressKey, entry.address}, {PathKey, entry.path}});
+        array.append(objectOf(entry));
     const QJsonObject record{
         {FormatKey, FormatMarker}, {VersionKey, FormatVersion}, {EntriesKey, array}};
-    return QJsonDocument(record).toJson(QJsonDocument::Indented);
+    return QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray loggedEntry(const InterruptedEntry &entry)
+{
+    return QJsonDocument(objectOf(entry)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray loggedEnd(int index)
+{
+    return QByteArray::number(index) + '\n';
 }
 
 } // namespace quorrin::downloader

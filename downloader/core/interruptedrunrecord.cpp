@@ -98,6 +98,20 @@ Result<> InterruptedRunRecord::write(const QList<InterruptedEntry> &entries) con
     return replaceFileDurably(m_path, serializeInterruptedRun(entries));
 }
 
+Result<> InterruptedRunRecord::append(const QByteArray &lines) const
+{
+    if (!owned())
+        return notOwned(m_lock);
+    return appendToFile(m_path, lines);
+}
+
+Result<> InterruptedRunRecord::sync() const
+{
+    if (!owned())
+        return notOwned(m_lock);
+    return syncFile(m_path);
+}
+
 Result<> InterruptedRunRecord::remove() const
 {
     if (!owned())

@@ -36,9 +36,15 @@ public:
     // record. A record that cannot be read or holds no entries the queue can show is set aside
     // (renamed, never removed) and gives none. Also clears what an interrupted write left.
     QList<InterruptedEntry> read() const;
-    // Replaces the record with `entries`: the old record or the new one is on disk at any
-    // moment, whole. An empty list removes it. Readable and writable by its user alone.
+    // Replaces the record with `entries`, none of them ended: the old record or the new one is
+    // on disk at any moment, whole. An empty list removes it. Readable and writable by its
+    // user alone.
     Result<> write(const QList<InterruptedEntry> &entries) const;
+    // Appends log lines (loggedEntry(), loggedEnd()) to the record; a crash may cut the last one
+    // short, which the reader then ignores. They reach the disk with the next sync().
+    Result<> append(const QByteArray &lines) const;
+    // Waits until what was appended is on the disk.
+    Result<> sync() const;
     // Removes the record, for a run that reached its last entry or a reset.
     Result<> remove() const;
 

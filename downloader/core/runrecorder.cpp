@@ -9,40 +9,80 @@
 
 namespace quorrin::downloader {
 
-// What the writes on the disk queue share with the window; it outlives either of them.
-struct RunRecorder::Shared {
-    explicit Shared(const QString &dataDirectory)
+// What the disk queue, the threads that mark entries ended and the window share; it outlives
+// each of them.
+//
+// Each run is a generation of the record: its entries are written whole, and from then on its
+// log lines are appended. Lines of a generation wait until its entries are on disk; those of
+// an earlier generation are dropped.
+struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
+    explicit Shared(const QString &dataDirectory, std::shared_ptr<DiskQueue> queue)
         : record(dataDirectory)
+        , disk(std::move(queue))
     {
     }
 
-    // Writes what is pending until nothing is.
-    void writePending()
+    // A new generation: `entries`, or no record at all when there are none.
+    quint64 renew(QList<InterruptedEntry> entries)
     {
-        for (;;) {
-            QList<InterruptedEntry> entries;
+        quint64 current = 0;
+        {
+            const std::lock_guard lock(mutex);
+            current = ++generation;
+            written = false;
+            waiting.clear();
+        }
+        disk->post([this, self = shared_from_this(), current, entries = std::move(entries)] {
+            const bool ok = bool(record.write(entries)) && !entries.isEmpty();
+            const std::lock_guard lock(mutex);
+            if (current != generation || !ok)
+                return;
+            written = true;
+            appendNow(std::exchange(waiting, {}));
+        });
+        return current;
+    }
+
+    // Lines of generation `of`; none for the current one.
+    void log(std::optional<quint64> of, const QByteArray &line)
+    {
+        const std::lock_guard lock(mutex);
+        if (of && *of != generation)
+            return;
+        if (written)
+            appendNow(line);
+        else
+            waiting += line;
+    }
+
+    // Appended at once, so that a kill right after an entry ends does not bring it back; the
+    // disk confirms it a little later, once for many lines.
+    void appendNow(const QByteArray &lines)
+    {
+        if (lines.isEmpty() || !record.append(lines))
+            return;
+        if (std::exchange(syncDue, true))
+            return;
+        disk->post([this, self = shared_from_this()] {
             {
                 const std::lock_guard lock(mutex);
-                if (!pending) {
-                    writing = false;
-                    return;
-                }
-                entries = std::exchange(pending, std::nullopt)->mid(from);
+                syncDue = false;
             }
-            record.write(entries);
-        }
+            static_cast<void>(record.sync());
+        });
     }
 
     const InterruptedRunRecord record;
-    std::mutex mutex;
-    std::optional<QList<InterruptedEntry>> pending;
-    qsizetype from = 0;
-    bool writing = false;
+    const std::shared_ptr<DiskQueue> disk;
+    std::mutex mutex; // guards what follows, and every append
+    quint64 generation = 0;
+    bool written = false; // the generation's entries are on disk
+    QByteArray waiting;   // its log lines until then
+    bool syncDue = false;
 };
 
 RunRecorder::RunRecorder(const QString &dataDirectory)
-    : m_shared(std::make_shared<Shared>(dataDirectory))
-    , m_disk(newDiskQueue())
+    : m_shared(std::make_shared<Shared>(dataDirectory, newDiskQueue()))
 {
 }
 
@@ -58,18 +98,29 @@ QList<InterruptedEntry> RunRecorder::interruptedEntries() const
     return m_shared->record.read();
 }
 
-void RunRecorder::save(QList<InterruptedEntry> entries, qsizetype from)
+RunRecorder::EndMark RunRecorder::begin(const QList<InterruptedEntry> &entries)
+{
+    if (!owned())
+        return [](int) {};
+    const quint64 generation = m_shared->renew(entries);
+    return
+        [shared = m_shared, generation](int index) { shared->log(generation, loggedEnd(index)); };
+}
+
+void RunRecorder::extend(const QList<InterruptedEntry> &entries)
 {
     if (!owned())
         return;
-    {
-        const std::lock_guard lock(m_shared->mutex);
-        m_shared->pending = std::move(entries);
-        m_shared->from = from;
-        if (std::exchange(m_shared->writing, true))
-            return;
-    }
-    m_disk->post([shared = m_shared] { shared->writePending(); });
+    QByteArray lines;
+    for (const InterruptedEntry &entry : entries)
+        lines += loggedEntry(entry);
+    m_shared->log(std::nullopt, lines);
+}
+
+void RunRecorder::clear()
+{
+    if (owned())
+        m_shared->renew({});
 }
 
 } // namespace quorrin::downloader

@@ -84,7 +84,11 @@ Form1::Form1(Services services, QWidget *parent)
     Form_Load();
 }
 
-Form1::~Form1() = default;
+// A run still under way stops keeping what it has, before the record it writes to goes.
+Form1::~Form1()
+{
+    delete m_batch;
+}
 
 void Form1::createControls()
 {

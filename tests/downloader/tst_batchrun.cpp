@@ -483,8 +483,9 @@ private Q_SLOTS:
     }
     QString record() const { return m_programDir->filePath(InterruptedRunFileName); }
 
-    // Closes the window while the second of four entries arrives.
-    void closeDuringSecondEntry()
+    // Closes the window while the second of four entries arrives, or destroys it without a
+    // close, as the end of a program may.
+    void closeDuringSecondEntry(bool destroy = false)
     {
         queue({"/files/a.zip", "/resumable/100", "/files/c.zip", "/files/d.zip"});
         m_form->show();
@@ -492,20 +493,28 @@ private Q_SLOTS:
         connect(&poll, &QTimer::timeout, this, [&] {
             if (QFileInfo(dl("100.part")).size() >= 10 * 1024) {
                 poll.stop();
-                m_form->close();
+                destroy ? m_form.reset() : static_cast<void>(m_form->close());
             }
         });
         poll.start(20);
-        runQueue();
+        QTest::mouseClick(control<QWidget>("cmdDownLoad"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form || m_form->ready(), 20000);
         QTRY_VERIFY(QFileInfo::exists(record()));
         m_form.reset();
     }
 
     // The next start shows the entries that had not finished and one click completes them:
     // the interrupted one goes on where it stopped, the finished one is not fetched again.
+    void interruptedRunComesBack_data()
+    {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("window closed") << false;
+        QTest::newRow("window destroyed without a close") << true;
+    }
     void interruptedRunComesBack()
     {
-        closeDuringSecondEntry();
+        QFETCH(bool, destroy);
+        closeDuringSecondEntry(destroy);
         m_form = makeForm();
         QCOMPARE(rows(control<QListWidget>("ListDl")), (QStringList{"100", "c.zip", "d.zip"}));
         QCOMPARE(control<QLineEdit>("txtPage")->text(), m_server->url("/files/d.zip"));

@@ -84,7 +84,7 @@ private Q_SLOTS:
         QTest::newRow("not JSON") << QByteArray("a.zip http://h/a.zip /DL/a.zip\n");
         QTest::newRow("another program's marker")
             << recordAround(GoodEntry, "1", "\"other-downloads\"");
-        QTest::newRow("another version") << recordAround(GoodEntry, "2");
+        QTest::newRow("another version") << recordAround(GoodEntry, "3");
         QTest::newRow("version as text") << recordAround(GoodEntry, "\"1\"");
         QTest::newRow("member of another version")
             << good.left(good.lastIndexOf('}')) + ", \"paused\": true}";
@@ -116,6 +116,21 @@ private Q_SLOTS:
             << recordAround(oneEntry("a.zip", "http://h/a.zip", "/DL/a\\r.zip"));
         QTest::newRow("first row reads as the placeholder")
             << serializeInterruptedRun({entryFor("http://h/" + QueuePlaceholder)});
+        const QByteArray two = serializeInterruptedRun(entriesNamed(2));
+        QTest::newRow("a log after a record of the first version") << good + "0\n";
+        QTest::newRow("an ended index past the entries") << two + "2\n";
+        QTest::newRow("an ended index with a sign") << two + "+1\n";
+        QTest::newRow("an ended index with a leading zero") << two + "01\n";
+        QTest::newRow("a log line that is neither") << two + "paused\n";
+        QTest::newRow("an added entry the queue could not hold")
+            << two + "{\"row\": \"b.zip\", \"address\": \"http://h/a.zip\", \"path\": \"a\"}\n";
+        QTest::newRow("more than the queue holds once added")
+            << serializeInterruptedRun(entriesNamed(MaxQueueEntries)) +
+                   loggedEntry(entryFor("http://h/one-more.zip"));
+        QTest::newRow("the first entry left reads as the placeholder")
+            << serializeInterruptedRun(
+                   {entryFor("http://h/a.zip"), entryFor("http://h/" + QueuePlaceholder)}) +
+                   loggedEnd(0);
     }
     void refuses()
     {
@@ -139,6 +154,36 @@ private Q_SLOTS:
     {
         QFETCH(QList<InterruptedEntry>, entries);
         QCOMPARE(parseInterruptedRun(serializeInterruptedRun(entries)), entries);
+    }
+
+    // The run's log tells what ended and what was added since its entries were written; a
+    // crash in the middle of a line leaves a line that is not there yet.
+    void log_data()
+    {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QList<int>>("left"); // of the four entries f0..f3, then f4 added
+        QTest::newRow("nothing ended") << QByteArray() << QList<int>{0, 1, 2, 3};
+        QTest::newRow("ended out of order, one twice")
+            << loggedEnd(2) + loggedEnd(0) + loggedEnd(2) << QList<int>{1, 3};
+        QTest::newRow("an entry added, then one ended")
+            << loggedEntry(entryFor("http://host/f4.zip")) + loggedEnd(1) << QList<int>{0, 2, 3, 4};
+        QTest::newRow("an added entry ended")
+            << loggedEntry(entryFor("http://host/f4.zip")) + loggedEnd(4) << QList<int>{0, 1, 2, 3};
+        QTest::newRow("a last line cut short") << loggedEnd(3) + "1" << QList<int>{0, 1, 2};
+        QTest::newRow("an added entry cut short")
+            << loggedEntry(entryFor("http://host/f4.zip")).chopped(5) << QList<int>{0, 1, 2, 3};
+        QTest::newRow("all ended")
+            << loggedEnd(0) + loggedEnd(1) + loggedEnd(2) + loggedEnd(3) << QList<int>{};
+    }
+    void log()
+    {
+        QFETCH(QByteArray, log);
+        QFETCH(QList<int>, left);
+        const QList<InterruptedEntry> all = entriesNamed(5);
+        QList<InterruptedEntry> expected;
+        for (const int index : left)
+            expected << all.at(index);
+        QCOMPARE(parseInterruptedRun(serializeInterruptedRun(all.first(4)) + log), expected);
     }
 
     // What one window wrote, the next one reads; a run's end removes it.

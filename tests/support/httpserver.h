@@ -26,6 +26,8 @@ public:
     int port() const { return m_port; }
     // "http://127.0.0.1:<port>" followed by `path`.
     QString url(const QString &path) const;
+    // The connections to the server that its clients hold open, as the system lists them.
+    int openConnections() const;
 
 private:
     std::unique_ptr<httplib::Server> m_server;
