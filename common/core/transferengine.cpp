@@ -56,6 +56,7 @@ private:
     int pollTimeout() const;
     void end(CURL *easy, CURLcode code);
     void remove(CURL *easy);
+    static void release(Job &job);
 
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
     std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> m_share{nullptr, curl_share_cleanup};
@@ -168,6 +169,8 @@ void Engine::abandonAll()
         left.push_back(m_running.begin()->second);
         remove(left.back()->easy.get());
     }
+    for (const std::shared_ptr<Job> &job : left)
+        release(*job);
     {
         const std::lock_guard lock(m_mutex);
         left.insert(left.end(), m_incoming.begin(), m_incoming.end());
@@ -192,6 +195,7 @@ void Engine::takeCommands()
         std::erase(m_waiting, job);
         if (job->easy)
             remove(job->easy.get());
+        release(*job);
         job->dispose();
     }
     // The connections live in the multi handle's cache, which goes with it; nothing else does.
@@ -272,11 +276,23 @@ void Engine::end(CURL *easy, CURLcode code)
     remove(easy);
     const std::lock_guard lock(job->mutex);
     if (!job->observer) {
+        release(*job);
         job->dispose();
         return;
     }
     if (endTry(*job, code))
         m_waiting.push_back(job);
+    else
+        release(*job);
+}
+
+// A job that never tries again lets its handle go at once, on this thread: nothing of it
+// stays but what its owner reads, and the shared DNS and TLS data are in use by no handle
+// once the engine goes.
+void Engine::release(Job &job)
+{
+    job.easy.reset();
+    job.headers.reset();
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
