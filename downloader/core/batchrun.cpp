@@ -14,6 +14,7 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     : QObject(parent)
     , m_entries(std::move(entries))
     , m_slots(m_entries.size())
+    , m_partNames([this](const QString &path) { return claimedOrExists(path); })
 {
     for (const RunEntry &entry : m_entries) {
         m_cleanPaths << QDir::cleanPath(entry.path);
@@ -83,7 +84,8 @@ bool BatchRun::beginTurn()
     const int index = m_turn;
     Slot &slot = m_slots[index];
     Q_EMIT turnBegins(index);
-    const DownloadTarget target = prepareTarget(m_entries[index].path);
+    const DownloadTarget target = prepareTarget(
+        m_entries[index].path, [this](const QString &path) { return m_targetNames.find(path); });
     for (const QString &cause : target.causes)
         Q_EMIT entryFailed(index, cause);
     m_shownPath = target.path;
@@ -168,11 +170,8 @@ void BatchRun::startTransfer(int index, const QString &near)
     Slot &slot = m_slots[index];
     // A transfer that made way goes on with the part file it kept, which stayed claimed.
     if (!std::exchange(slot.parked, false)) {
-        slot.partTarget = freeTarget(near, [this](const QString &path) -> Result<bool> {
-            if (m_claimed.contains(path))
-                return true;
-            return testExistence(path);
-        });
+        const Result<bool> taken = claimedOrExists(near);
+        slot.partTarget = taken && !taken.value() ? near : m_partNames.find(near).path;
         m_claimed.insert(slot.partTarget);
     }
     TransferOptions options = transferOptions;
@@ -197,6 +196,13 @@ void BatchRun::startTransfer(int index, const QString &near)
         if (index == m_turn)
             Q_EMIT progress(received, total);
     });
+}
+
+Result<bool> BatchRun::claimedOrExists(const QString &path) const
+{
+    if (m_claimed.contains(path))
+        return true;
+    return testExistence(path);
 }
 
 void BatchRun::transferEnded(int index, const DownloadResult &result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filedownload.h"
+#include "freenames.h"
 #include "interruptedrun.h"
 #include "runrecorder.h"
 #include "transfer.h"
@@ -83,6 +84,7 @@ private:
     void schedule();
     bool mayStartEarly(int index) const;
     void startTransfer(int index, const QString &near);
+    Result<bool> claimedOrExists(const QString &path) const;
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
     int firstOnHost(const QString &host) const;
@@ -101,6 +103,8 @@ private:
     RunRecorder::EndMark m_ended; // marks an entry of the record as ended
     QString m_shownPath;          // the path the turn's entry shows
     QSet<QString> m_claimed;      // part targets of the transfers under way
+    FreeNames m_targetNames;      // the numbered targets chosen at the turns
+    FreeNames m_partNames;        // the numbered names of part files, beside the claimed ones
     QSet<QString> m_oneAtATime;   // hosts that said they were too busy
 };
 

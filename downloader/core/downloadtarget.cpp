@@ -59,7 +59,13 @@ QStringList directoryPrefixes(const QString &path)
 
 Result<> CreatePathDirectories(const QString &path)
 {
-    for (const QString &prefix : directoryPrefixes(path)) {
+    const QStringList prefixes = directoryPrefixes(path);
+    // Where the deepest is found, so are all the others: one look is enough.
+    if (const Result<bool> found =
+            prefixes.isEmpty() ? Result<bool>(true) : testExistence(prefixes.last());
+        found && found.value())
+        return {};
+    for (const QString &prefix : prefixes) {
         const Result<bool> exists = testExistence(prefix);
         if (!exists)
             return Failure{exists.cause()};
@@ -95,7 +101,7 @@ DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists)
 
 // A failure to make a directory or to test a name is reported and the entry still gets its
 // transfer; only the limits refuse one.
-DownloadTarget prepareTarget(const QString &storedPath)
+DownloadTarget prepareTarget(const QString &storedPath, const FreeNameSearch &freeName)
 {
     DownloadTarget target{storedPath, {}, true};
     // A name the file system cannot hold is refused before anything is made or sent.
@@ -110,23 +116,17 @@ DownloadTarget prepareTarget(const QString &storedPath)
     if (!exists)
         target.causes << exists.cause();
     if (!exists || exists.value()) {
-        const DownloadTarget free = findFreeName(target.path);
+        const DownloadTarget free = freeName ? freeName(target.path) : findFreeName(target.path);
         target.causes << free.causes;
         target.path = free.path;
+        refuseOverLimits(target); // a number makes the name longer
     }
-    refuseOverLimits(target);
     return target;
 }
 
 QString nextFreePath(const QString &storedPath)
 {
     return findFreeName(storedPath).path;
-}
-
-QString freeTarget(const QString &path, const ExistenceTest &exists)
-{
-    const Result<bool> taken = exists(path);
-    return taken && !taken.value() ? path : findFreeName(path, exists).path;
 }
 
 bool holdingDirectoryExists(const QString &path)

@@ -37,14 +37,15 @@ using ExistenceTest = std::function<Result<bool>(const QString &)>;
 // The first numbered path free of `path`; a failed test takes its candidate, with the cause.
 DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists = testExistence);
 
-// The target of a stored path: limits checked, directories made, a free name chosen if taken.
-DownloadTarget prepareTarget(const QString &storedPath);
+// Finds a free numbered path for a path found taken.
+using FreeNameSearch = std::function<DownloadTarget(const QString &)>;
+
+// The target of a stored path: limits checked, directories made, a free name chosen if taken
+// (by `freeName`; findFreeName() by default).
+DownloadTarget prepareTarget(const QString &storedPath, const FreeNameSearch &freeName = {});
 
 // The first numbered path free of the stored one, for a name taken while the transfer runs.
 QString nextFreePath(const QString &storedPath);
-
-// `path` itself when nothing stands there, else its first free numbered path.
-QString freeTarget(const QString &path, const ExistenceTest &exists = testExistence);
 
 // Whether the directory that holds `path` exists, so that nothing needs making for it.
 bool holdingDirectoryExists(const QString &path);

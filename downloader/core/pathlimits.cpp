@@ -3,8 +3,10 @@
 #include "downloadtarget.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <climits>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +15,17 @@ namespace {
 
 long limitOf(const QByteArray &directory, int name, long fallback)
 {
+    // A queue asks about the same few directories again and again, and a file system's limits
+    // do not change while it stays mounted.
+    static std::mutex mutex;
+    static QHash<std::pair<QByteArray, int>, long> known;
+    const std::lock_guard lock(mutex);
+    if (const auto found = known.constFind({directory, name}); found != known.cend())
+        return *found;
     const long limit = ::pathconf(directory.constData(), name);
-    return limit > 0 ? limit : fallback;
+    if (known.size() > 256)
+        known.clear();
+    return known[{directory, name}] = limit > 0 ? limit : fallback;
 }
 
 QByteArray lastName(const QString &path)
@@ -38,6 +49,7 @@ Result<> checkPathLimits(const QString &path)
 
     const QStringList prefixes = directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
+    // The nearest existing directory is found from the deepest up: most often the first.
     for (qsizetype i = prefixes.size(); i-- > 0;) {
         const QByteArray prefix = QFile::encodeName(prefixes.at(i));
         struct stat status;

@@ -1,9 +1,11 @@
 #include "downloadtarget.h"
+#include "freenames.h"
 #include "pathlimits.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -55,6 +57,29 @@ private Q_SLOTS:
         QVERIFY(free.causes.isEmpty());
         QVERIFY(QFile::link(at("nowhere"), at("a_3.zip"))); // so does a dangling link
         QCOMPARE(findFreeName(at("a.zip")).path, at("a_4.zip"));
+    }
+
+    // Thousands of copies of one name: each search looks at a name or two, not at every copy
+    // before it, and finds what a search from the first number would; a name it offered and
+    // that was not taken after all is offered again.
+    void freeNamesStayCheap()
+    {
+        QSet<QString> taken{"/DL/download"};
+        int looks = 0;
+        FreeNames names([&](const QString &candidate) -> Result<bool> {
+            ++looks;
+            return taken.contains(candidate);
+        });
+        for (int copy = 1; copy <= 2000; ++copy) {
+            looks = 0;
+            const QString found = names.find("/DL/download").path;
+            QCOMPARE(found, findFreeName("/DL/download", [&](const QString &candidate) {
+                                return Result<bool>(taken.contains(candidate));
+                            }).path);
+            QVERIFY2(looks <= 2, qPrintable(QString::number(looks)));
+            if (copy != 10) // that copy fails to land
+                taken.insert(found);
+        }
     }
 
     // A test that fails hands over the candidate under test, with the cause.
