@@ -252,4 +252,32 @@ int BatchRun::transfersOnLine() const
                              [](const Slot &slot) { return slot.state == State::Transferring; }));
 }
 
+namespace {
+
+// The server of `address` with its port, as the run counts the transfers to one server.
+QString hostOf(const QString &address)
+{
+    const QUrl url(address.trimmed(), QUrl::TolerantMode);
+    return url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
+}
+
+} // namespace
+
+bool BatchRun::append(QList<RunEntry> entries)
+{
+    if (!m_running)
+        return false;
+    for (const RunEntry &entry : entries) {
+        m_cleanPaths << QDir::cleanPath(entry.path);
+        m_hosts << hostOf(entry.address);
+    }
+    m_entries.append(std::move(entries));
+    m_slots.resize(m_entries.size());
+    // Written now, not a tenth of a second later: a window killed meanwhile would otherwise
+    // forget what it was just handed.
+    saveRecord();
+    schedule();
+    return true;
+}
+
 } // namespace quorrin::downloader

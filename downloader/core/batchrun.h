@@ -102,6 +102,13 @@ private:
     QString m_shownPath;        // the path the turn's entry shows
     QSet<QString> m_claimed;    // part targets of the transfers under way
     QSet<QString> m_oneAtATime; // hosts that said they were too busy
+
+public:
+    // Adds `entries` after the last one while the run goes: each is transferred, lands and is
+    // reported at its turn, as if it had been queued from the start, and the run's record
+    // names it at once. False, adding nothing, before the run starts and once it has finished
+    // or stopped: its last turn has ended, and what comes next is another run.
+    bool append(QList<RunEntry> entries);
 };
 
 } // namespace quorrin::downloader
