@@ -1,18 +1,6 @@
-#include "form1.h"
-#include "startup.h"
-#include "terminationsignals.h"
-
-#include <QApplication>
+#include "quorrinprogram.h"
 
 int main(int argc, char *argv[])
 {
-    if (!quorrin::checkDisplay("quorrin"))
-        return 1;
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorrin"));
-    quorrin::installFrenchTranslations(application);
-    quorrin::downloader::Form1 window;
-    window.show();
-    quorrin::onTerminationSignal([&window] { window.close(); });
-    return application.exec();
+    return quorrin::downloader::runQuorrin(argc, argv);
 }

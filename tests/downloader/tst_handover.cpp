@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,26 +34,6 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(HandOver)
 
 namespace {
-
-// A child that takes the window's claim for the place named in these, says so, and waits to be
-// killed.
-const char RuntimeVariable[] = "QUORRIN_HAND_OVER_RUNTIME";
-const char DataVariable[] = "QUORRIN_HAND_OVER_DATA";
-
-int claimUntilKilled(int argc, char *argv[])
-{
-    QCoreApplication application(argc, argv);
-    const Result<HandOverPlace> place =
-        handOverPlace(qEnvironmentVariable(RuntimeVariable), qEnvironmentVariable(DataVariable));
-    if (!place)
-        return 1;
-    const WindowClaim claim(place.value());
-    if (!claim.owned())
-        return 1;
-    std::fputs("claimed\n", stdout);
-    std::fflush(stdout);
-    return application.exec();
-}
 
 const QByteArray TwoAddresses = "quorrin-hand-over 1\n"
                                 "address http://h/a.zip\n"
@@ -413,55 +392,7 @@ private Q_SLOTS:
             handed << handOver.addresses;
         QCOMPARE(QSet<QString>(handed.begin(), handed.end()).size(), Starts - 1);
     }
-
-    // A window that was killed leaves its socket, which nothing answers: the next start finds
-    // it at once, takes the window's place and is reached there.
-    void killedWindowLeavesNothingInTheWay()
-    {
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(RuntimeVariable, m_runtime->path());
-        environment.insert(DataVariable, m_data->path());
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForReadyRead(20000));
-        QCOMPARE(child.readAllStandardOutput(), QByteArray("claimed\n"));
-        QVERIFY(!WindowClaim(place()).owned());
-        child.kill();
-        QVERIFY(child.waitForFinished());
-        QVERIFY(QFileInfo::exists(place().socketPath));
-
-        QCOMPARE(deliverHandOver(place().socketPath, TwoAddresses, 10s).outcome,
-                 Delivery::Outcome::Unreachable);
-        const StartRole role = claimWindowOrHandOver(place(), TwoAddresses, 10s);
-        QVERIFY2(role.claim, qPrintable(role.failure));
-        const auto server = serve(*role.claim);
-        std::future<Delivery> delivery = deliver(place().socketPath, TwoAddresses);
-        QTRY_VERIFY(ready(delivery));
-        QCOMPARE(delivery.get().outcome, Delivery::Outcome::Answered);
-    }
-
-    // A window that closes removes its socket; the next start is the window again.
-    void closedWindowRemovesItsSocket()
-    {
-        {
-            const WindowClaim claim(place());
-            QVERIFY(claim.owned());
-            QVERIFY(QFileInfo::exists(place().socketPath));
-            QVERIFY(!WindowClaim(place()).owned());
-        }
-        QVERIFY(!QFileInfo::exists(place().socketPath));
-        QVERIFY(WindowClaim(place()).owned());
-    }
 };
 
-int main(int argc, char *argv[])
-{
-    if (qEnvironmentVariableIsSet(RuntimeVariable))
-        return claimUntilKilled(argc, argv);
-    QCoreApplication application(argc, argv);
-    TestHandOver test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestHandOver)
 #include "tst_handover.moc"
