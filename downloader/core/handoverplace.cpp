@@ -63,7 +63,14 @@ Result<HandOverPlace> handOverPlace(const QString &runtimeDirectory, const QStri
 
 QString userRuntimeDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Qt notes where it goes when XDG_RUNTIME_DIR is not set or not the user's; its choice is
+    // the one wanted, and a start has nothing else to say unless the place cannot be used,
+    // which it tells in its own words.
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    qInstallMessageHandler(previous);
+    return directory;
 }
 
 } // namespace quorrin::downloader
