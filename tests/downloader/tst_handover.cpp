@@ -280,7 +280,7 @@ private Q_SLOTS:
         const auto server = serve(claim);
         const HandOver handOver{{"http://h/a.zip", "http://h/b.zip"}, "id_TIME5", "token"};
         std::future<Delivery> delivery = deliver(place().socketPath, serializeHandOver(handOver));
-        QTRY_VERIFY(ready(delivery));
+        QTRY_VERIFY_WITH_TIMEOUT(ready(delivery), 20000);
         const Delivery delivered = delivery.get();
         QCOMPARE(delivered.outcome, Delivery::Outcome::Answered);
         QCOMPARE(delivered.reply, (HandOverReply{2, 0, 12}));
@@ -296,7 +296,7 @@ private Q_SLOTS:
         const auto server = serve(claim, ::geteuid() + 1);
         QSignalSpy refused(server.get(), &HandOverServer::refused);
         std::future<Delivery> delivery = deliver(place().socketPath, TwoAddresses);
-        QTRY_VERIFY(ready(delivery));
+        QTRY_VERIFY_WITH_TIMEOUT(ready(delivery), 20000);
         QCOMPARE(delivery.get().outcome, Delivery::Outcome::Failed);
         QCOMPARE(refused.count(), 1);
         QCOMPARE(refused.at(0).at(0).toString(),
@@ -310,38 +310,41 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("thenEnd");
+        QTest::addColumn<int>("patience"); // milliseconds
         QTest::addColumn<QString>("cause");
-        QTest::newRow("malformed")
-            << QByteArray("GET / HTTP/1.1\r\n\r\n") << true << QStringLiteral("message illisible");
+        // Whatever ends by itself is given all the time it may need, however slow the machine.
+        constexpr int Ample = 120000;
+        QTest::newRow("malformed") << QByteArray("GET / HTTP/1.1\r\n\r\n") << true << Ample
+                                   << QStringLiteral("message illisible");
         QTest::newRow("cut short")
-            << TwoAddresses.left(30) << true << QStringLiteral("message illisible");
+            << TwoAddresses.left(30) << true << Ample << QStringLiteral("message illisible");
         QTest::newRow("longer than a message may be")
-            << QByteArray(MaxHandOverBytes + 1, 'x') << false
+            << QByteArray(MaxHandOverBytes + 1, 'x') << false << Ample
             << QStringLiteral("message trop long");
         QTest::newRow("never finished")
-            << TwoAddresses << false << QStringLiteral("message inachevé");
+            << TwoAddresses << false << 300 << QStringLiteral("message inachevé");
     }
     void foreignConnectionRefused()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, thenEnd);
+        QFETCH(int, patience);
         QFETCH(QString, cause);
         const WindowClaim claim(place());
         QVERIFY(claim.owned());
         const auto server = serve(claim);
-        // Long enough to read the longest message, short enough not to wait for what never comes.
-        server->patience = 3s;
+        server->patience = std::chrono::milliseconds(patience);
         QSignalSpy refused(server.get(), &HandOverServer::refused);
         RawConnection connection(place().socketPath);
         QVERIFY(connection.connected());
         std::future<bool> sent = connection.send(bytes, thenEnd);
-        QTRY_COMPARE(refused.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, 120000);
         QCOMPARE(refused.at(0).at(0).toString(), cause);
         sent.wait();
         QVERIFY(m_received.isEmpty());
 
         std::future<Delivery> delivery = deliver(place().socketPath, TwoAddresses);
-        QTRY_VERIFY(ready(delivery));
+        QTRY_VERIFY_WITH_TIMEOUT(ready(delivery), 20000);
         QCOMPARE(delivery.get().outcome, Delivery::Outcome::Answered);
         QCOMPARE(m_received.size(), 1);
     }
