@@ -4,7 +4,7 @@
 build_dependencies=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6
-  libcurl4-openssl-dev ca-certificates libsodium-dev
+  libcurl4-openssl-dev ca-certificates libsodium-dev libxcb1-dev
 )
 
 # May this user run apt-get through sudo? A password prompt is fine; a refusal is not.

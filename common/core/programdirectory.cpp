@@ -20,6 +20,11 @@ QString userDataDirectory()
 
 QString programDirectory()
 {
+    // A start that only hands its addresses to a running window ends before it makes an
+    // application object; the system names its executable all the same.
+    if (!QCoreApplication::instance())
+        return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
+            .absolutePath();
     return QCoreApplication::applicationDirPath();
 }
 

@@ -5,7 +5,8 @@
 namespace quorrin {
 
 // The directory that holds the running executable, without a trailing separator
-// (except at the root). Both programs find each other there.
+// (except at the root). Both programs find each other there. Also known before the
+// application object exists.
 QString programDirectory();
 
 // The directory where a program in `programDirectory` keeps what it writes (downloads, the

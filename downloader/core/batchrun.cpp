@@ -9,6 +9,16 @@
 #include <algorithm>
 
 namespace quorrin::downloader {
+namespace {
+
+// The server of `address` with its port, as the run counts the transfers to one server.
+QString hostOf(const QString &address)
+{
+    const QUrl url(address.trimmed(), QUrl::TolerantMode);
+    return url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
+}
+
+} // namespace
 
 BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     : QObject(parent)
@@ -18,8 +28,7 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
 {
     for (const RunEntry &entry : m_entries) {
         m_cleanPaths << QDir::cleanPath(entry.path);
-        const QUrl url(entry.address.trimmed(), QUrl::TolerantMode);
-        m_hosts << url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
+        m_hosts << hostOf(entry.address);
     }
 }
 
@@ -272,6 +281,22 @@ int BatchRun::transfersOnLine() const
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
     return int(std::count_if(m_slots.begin() + m_turn, m_slots.begin() + ahead,
                              [](const Slot &slot) { return slot.state == State::Transferring; }));
+}
+
+bool BatchRun::append(QList<RunEntry> entries)
+{
+    if (!m_running)
+        return false;
+    for (const RunEntry &entry : entries) {
+        m_cleanPaths << QDir::cleanPath(entry.path);
+        m_hosts << hostOf(entry.address);
+    }
+    if (m_recorder)
+        m_recorder->extend(entries);
+    m_entries.append(std::move(entries));
+    m_slots.resize(m_entries.size());
+    schedule();
+    return true;
 }
 
 } // namespace quorrin::downloader

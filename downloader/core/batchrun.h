@@ -106,6 +106,13 @@ private:
     FreeNames m_targetNames;      // the numbered targets chosen at the turns
     FreeNames m_partNames;        // the numbered names of part files, beside the claimed ones
     QSet<QString> m_oneAtATime;   // hosts that said they were too busy
+
+public:
+    // Adds `entries` after the last one while the run goes: each is transferred, lands and is
+    // reported at its turn, as if it had been queued from the start, and the run's record
+    // names it at once. False, adding nothing, before the run starts and once it has finished
+    // or stopped: its last turn has ended, and what comes next is another run.
+    bool append(QList<RunEntry> entries);
 };
 
 } // namespace quorrin::downloader

@@ -26,6 +26,7 @@ FileLock::FileLock(const QString &path)
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         m_cause = systemErrorCause(EINVAL);
     } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_heldElsewhere = errno == EWOULDBLOCK;
         m_cause = errno == EWOULDBLOCK ? QStringLiteral("Utilisé par une autre fenêtre de Quorrin")
                                        : systemErrorCause(errno);
     } else {

@@ -17,11 +17,14 @@ public:
     FileLock &operator=(const FileLock &) = delete;
 
     bool owned() const { return m_fd >= 0; }
+    // Whether another lock holds the file: the only reason to wait and try again.
+    bool heldElsewhere() const { return m_heldElsewhere; }
     // Why the lock is not owned, in French: another owner, or a lock file that cannot be made.
     QString cause() const { return m_cause; }
 
 private:
     int m_fd = -1;
+    bool m_heldElsewhere = false;
     QString m_cause;
 };
 

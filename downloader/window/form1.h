@@ -4,6 +4,7 @@
 #include "batchrun.h"
 #include "downloadqueue.h"
 #include "filedownload.h"
+#include "handovermessage.h"
 #include "messagebox.h"
 #include "runrecorder.h"
 #include "saveasdialog.h"
@@ -52,6 +53,10 @@ public:
     void ResetParameters();
     // Makes both arrays end at `index` and stores the two text boxes there.
     void StoreEntry(int index);
+    // Queues addresses that come from outside the window (its command line, a later start),
+    // each as a pasted line would be queued: the same name, path and limits. During a run they
+    // also join the end of the run. What the full queue cannot hold is told in the window.
+    HandOverReply queueHandedAddresses(const QStringList &addresses);
 
     // The queue as the window holds it: entry i is row i of the queue list while the list
     // does not show the placeholder.
@@ -90,7 +95,9 @@ private:
     void showPageMenu(const QPoint &at);
     void selectAddressForNextPaste();
     int queuedCount() const;
-    void queueAddresses(const QStringList &addresses);
+    bool wouldQueue(const QString &address) const;
+    int queueAddresses(const QStringList &addresses);
+    void tellNotQueued(int count);
     void txtPathChange();
     void listDlClick();
     void listDlDelete();
@@ -99,6 +106,7 @@ private:
     void cmdDownLoadClick();
     void connectRun();
     void turnBegins(int entry);
+    int appendToRun(const QStringList &addresses);
     void endRun();
     void stopRun(bool keepData);
     void finishRun();
@@ -134,6 +142,7 @@ private:
     BatchRun *m_batch = nullptr;
     struct RunView {
         QStringList rows; // the entries' row texts, taken when the run started
+        QString pathBox;  // the path box when the run started: where handed entries go
         int entry = -1;   // the entry whose turn it is
         QString page;
         QString path;

@@ -2,6 +2,7 @@
 // shows and removes them, and the boxes edit the entry shown.
 #include "entrynaming.h"
 #include "form1.h"
+#include "queuenotices.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -11,6 +12,7 @@
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -101,7 +103,7 @@ void Form1::dropEvent(QDropEvent *event)
     if (!isReady)
         return;
     const int before = queuedCount();
-    queueAddresses(droppedAddresses(event->mimeData()));
+    tellNotQueued(queueAddresses(droppedAddresses(event->mimeData())));
     if (queuedCount() > before)
         selectAddressForNextPaste();
     event->acceptProposedAction();
@@ -145,7 +147,7 @@ void Form1::txtPageChange()
         return;
     // Lines that reached the box another way than the keyboard's paste (the context menu).
     if (holdsLineBreak(txtPage->text())) {
-        queueAddresses(addressLines(txtPage->text()));
+        tellNotQueued(queueAddresses(addressLines(txtPage->text())));
         if (holdsLineBreak(txtPage->text()))
             setTextQuietly(txtPage, QString());
         return;
@@ -164,11 +166,55 @@ void Form1::txtPageChange()
     ListDl->addItem(*name);
 }
 
-// Each address goes through the box's Change as if pasted alone.
-void Form1::queueAddresses(const QStringList &addresses)
+// Each address goes through the box's Change as if pasted alone; returns how many found the
+// queue full.
+int Form1::queueAddresses(const QStringList &addresses)
 {
-    for (const QString &address : addresses)
+    int notQueued = 0;
+    for (const QString &address : addresses) {
+        if (m_queue.isFull()) {
+            notQueued += wouldQueue(address) ? 1 : 0;
+            continue;
+        }
+        // The box may hold this very address already: set again, it would change nothing and
+        // queue nothing.
+        setTextQuietly(txtPage, QString());
         txtPage->setText(address);
+    }
+    return notQueued;
+}
+
+// Whether a paste of `address` queues an entry where the queue has room.
+bool Form1::wouldQueue(const QString &address) const
+{
+    const std::optional<QString> name = fileNameFromAddress(address);
+    return name && pathInSameDirectory(txtPath->text(), *name);
+}
+
+HandOverReply Form1::queueHandedAddresses(const QStringList &addresses)
+{
+    const int before = queuedCount();
+    int notQueued = 0;
+    if (isRunning()) {
+        notQueued = appendToRun(addresses);
+    } else {
+        notQueued = queueAddresses(addresses);
+        if (queuedCount() > before)
+            selectAddressForNextPaste();
+    }
+    tellNotQueued(notQueued);
+    return {queuedCount() - before, notQueued, queuedCount()};
+}
+
+// During a run the caption follows the entries: the run's report tells it instead.
+void Form1::tellNotQueued(int count)
+{
+    if (count <= 0)
+        return;
+    if (isRunning())
+        m_view.reportRows.append({queueFullCaption(count), {}});
+    else
+        labMess->setText(queueFullCaption(count));
 }
 
 // During a run a paste changes nothing: the box keeps the entry under way. Otherwise one line
@@ -182,7 +228,7 @@ void Form1::pasteIntoPage(const QString &text)
     if (!holdsLineBreak(text))
         txtPage->insert(text);
     else
-        queueAddresses(addressLines(text));
+        tellNotQueued(queueAddresses(addressLines(text)));
     if (queuedCount() > before)
         selectAddressForNextPaste();
 }

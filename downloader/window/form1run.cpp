@@ -1,6 +1,7 @@
 // The batch run as the window shows it: the run's reports, in queue order, drawn at a rate a
 // person can follow.
 #include "desktopnotification.h"
+#include "entrynaming.h"
 #include "form1.h"
 #include "reportrow.h"
 #include "runendnotice.h"
@@ -39,6 +40,7 @@ void Form1::cmdDownLoadClick()
         m_view.rows << ListDl->item(row)->text();
         entries.push_back({m_view.rows.last(), m_queue.page(row), m_queue.path(row)});
     }
+    m_view.pathBox = txtPath->text();
     m_view.clock.start();
     m_progress->setRange(0, 0);
     m_progress->show();
@@ -74,6 +76,33 @@ void Form1::turnBegins(int entry)
     m_view.changed = true;
     m_view.reportRows.append({StartedRow + m_view.rows.at(entry), {}});
     m_progress->setRange(0, 0);
+}
+
+// Addresses handed in during a run join the end of the queue and of the run, named and placed
+// as a paste would have done when the run started; returns how many found the queue full.
+int Form1::appendToRun(const QStringList &addresses)
+{
+    QList<RunEntry> entries;
+    int notQueued = 0;
+    for (const QString &address : addresses) {
+        const std::optional<QString> name = fileNameFromAddress(address);
+        const std::optional<QString> path =
+            name ? pathInSameDirectory(m_view.pathBox, *name) : std::nullopt;
+        if (!path)
+            continue;
+        if (!m_queue.append(*name, address, *path)) {
+            ++notQueued;
+            continue;
+        }
+        entries.push_back({*name, address, *path});
+        m_view.rows << *name;
+    }
+    if (entries.isEmpty())
+        return notQueued;
+    ListDl->addItems(m_view.rows.mid(m_view.rows.size() - entries.size()));
+    // The run goes as long as the window holds it: it takes them.
+    m_batch->append(std::move(entries));
+    return notQueued;
 }
 
 void Form1::endRun()

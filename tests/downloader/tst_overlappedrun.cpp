@@ -57,6 +57,7 @@ class TestOverlappedRun : public QObject {
     std::atomic<int> m_abandoned{0}; // answers the client went away from
     std::atomic<int> m_refusals{0};  // 503 answers
     std::atomic<int> m_busyActive{0};
+    std::atomic<bool> m_gateOpen{false}; // answers with "gate" wait for it
     QElapsedTimer m_clock;
     std::unique_ptr<test::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_directory;
@@ -165,6 +166,20 @@ private Q_SLOTS:
                        [this](const httplib::Request &request, httplib::Response &response) {
                            serveData(request, response);
                        });
+            // /gated/<name>: 4 KiB of the pattern, once the test opens the gate.
+            server.Get(R"(/gated/([^/?]+))",
+                       [this](const httplib::Request &request, httplib::Response &response) {
+                           served(request);
+                           response.set_content_provider(
+                               4096, "application/octet-stream",
+                               [this](size_t offset, size_t length, httplib::DataSink &sink) {
+                                   while (!m_gateOpen)
+                                       std::this_thread::sleep_for(5ms);
+                                   const QByteArray chunk =
+                                       pattern(qint64(offset + length)).mid(qsizetype(offset));
+                                   return sink.write(chunk.constData(), size_t(chunk.size()));
+                               });
+                       });
             server.Get(R"(/busy/([^/?]+))",
                        [this](const httplib::Request &request, httplib::Response &response) {
                            serveBusy(request, response);
@@ -192,7 +207,11 @@ private Q_SLOTS:
         const std::lock_guard lock(m_mutex);
         m_requests.clear();
         m_abandoned = 0;
+        m_gateOpen = false;
     }
+
+    // A gated answer left waiting would hold the server's thread for ever.
+    void cleanup() { m_gateOpen = true; }
 
     // The later entries arrive while the first is still under way, yet every report and
     // every landing comes in queue order.
@@ -230,6 +249,36 @@ private Q_SLOTS:
         for (const Request &request : requests())
             QVERIFY2(request.at < firstEnded, request.path.c_str());
         QCOMPARE(entriesOf(m_directory->path()), (QStringList{"a.bin", "b.bin", "c.bin", "d.bin"}));
+    }
+
+    // Entries appended while the run goes take their turn after the others, in order, as if
+    // queued from the start (a path already in the run gets the next free name), and the run's
+    // record names them before any entry ends. Once the run is over, it takes no more.
+    void appendedEntriesTakeTheirTurn()
+    {
+        RunRecorder recorder(m_directory->path());
+        const QString record = dl(InterruptedRunFileName);
+        const QList<RunEntry> queued = entries({"/gated/a.bin", "/gated/b.bin"});
+        auto run = makeRun(queued);
+        run->keepRecord(&recorder);
+        QSignalSpy finished(run.get(), &BatchRun::finished);
+        run->start();
+        QTRY_VERIFY(!requests().empty());
+        const QList<RunEntry> appended = entries({"/gated/c.bin", "/gated/b.bin"});
+        QVERIFY(run->append(appended));
+        // The record is read as the next start reads it: the rows are the addresses' names.
+        QTRY_COMPARE(parseInterruptedRun(test::contentOf(record)).value_or(QList<RunEntry>()),
+                     queued + appended);
+        QCOMPARE(m_reports, (QStringList{"begins 0", "path 0 a.bin"}));
+        m_gateOpen = true;
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(m_reports, (QStringList{"begins 0", "path 0 a.bin", "ends 0", "begins 1",
+                                         "path 1 b.bin", "ends 1", "begins 2", "path 2 c.bin",
+                                         "ends 2", "begins 3", "path 3 b_1.bin", "ends 3", "end"}));
+        QCOMPARE(test::contentOf(dl("b.bin")), pattern(4 * 1024));
+        QCOMPARE(test::contentOf(dl("b_1.bin")), pattern(4 * 1024));
+        QVERIFY(!run->append(entries({"/data/d.bin?kib=4"})));
+        QTRY_VERIFY(!QFileInfo::exists(record));
     }
 
     // Two entries for the same path: the second is asked for only once the first has landed,
