@@ -22,6 +22,10 @@ namespace {
 constexpr qsizetype MaxNameInPartFile = 200;
 // How much written data may wait in memory before the disk is asked to start writing it.
 constexpr qint64 WritebackStep = 8 << 20;
+// A new part file gets its name, and so its record, once it holds this much: less is fetched
+// again sooner than it is recorded, named and unnamed again, which for a queue of small files
+// would be most of their cost.
+constexpr qint64 NameAt = 64 << 10;
 // How much new data, and how much time, between two notes of what a crash would leave.
 constexpr qint64 NoteStep = 16 << 10;
 constexpr auto NoteInterval = std::chrono::milliseconds(100);
@@ -210,8 +214,9 @@ bool PartFile::openVisible(const QByteArray &url, int mode)
     return false;
 }
 
-// Gives the new file its lock and its record before its name, so that whoever finds it finds
-// it locked and recorded.
+// A new file, locked from the start. Where the system can name an open file later, it stays
+// without a name until it holds enough to be worth continuing (see nameNow()); elsewhere it is
+// made under its visible name at once, with its record.
 bool PartFile::createVisible(const QByteArray &visible, const QByteArray &url, int mode)
 {
     m_record.url = url;
@@ -230,21 +235,37 @@ bool PartFile::createVisible(const QByteArray &visible, const QByteArray &url, i
     }
     ::flock(fd, LOCK_EX | LOCK_NB);
     setMode(fd, mode);
-    m_keepable = m_record.write(fd);
-    // Without a record nobody can continue the file: it needs no name.
-    if (unnamed && m_keepable && !placeOpenFile(fd, visible, false)) {
-        const int error = errno;
-        ::close(fd);
-        m_keepable = false;
-        if (error != EEXIST)
-            m_failure = failureOfErrno(error);
-        errno = error;
-        return false;
-    }
     m_fd = fd;
-    if (!unnamed || m_keepable)
+    if (unnamed) {
+        m_visibleLater = visible;
+    } else {
+        m_keepable = m_record.write(fd);
         m_temporary = visible;
+    }
     return true;
+}
+
+// Gives the unnamed file its record, then its visible name, so that whoever finds it finds it
+// locked and recorded. A name that something took meanwhile leaves it unnamed, not kept.
+void PartFile::nameNow()
+{
+    const QByteArray visible = std::exchange(m_visibleLater, {});
+    if (visible.isEmpty() || m_fd < 0)
+        return;
+    {
+        const std::lock_guard lock(m_guard->mutex);
+        m_record.held = m_record.written = 0;
+        if (!m_record.write(m_fd))
+            return; // without a record nobody can continue it: it needs no name
+    }
+    if (!placeOpenFile(m_fd, visible, false)) {
+        const std::lock_guard lock(m_guard->mutex);
+        ResumeRecord::erase(m_fd);
+        return;
+    }
+    m_temporary = visible;
+    m_keepable = true;
+    m_noted = 0; // what it holds is noted at the next write
 }
 
 // Takes over the part file `fd` opened at `visible` when it is one of ours and nobody else
@@ -321,6 +342,8 @@ void PartFile::keep()
 {
     if (m_fd < 0)
         return;
+    if (!m_record.validator.isEmpty() && m_size > 0)
+        nameNow();
     if (!m_keepable || m_record.validator.isEmpty() || m_size == 0 || ::fdatasync(m_fd) != 0) {
         discard();
         return;
@@ -349,6 +372,8 @@ bool PartFile::write(const char *data, std::size_t size)
         m_size += written;
         m_flushed = false;
     }
+    if (m_size >= NameAt)
+        nameNow();
     noteWritten();
     startWriteback();
     return m_fd >= 0;

@@ -34,7 +34,9 @@ public:
     // a file of that name that is not ours is left alone (the data then goes to a hidden file,
     // as above). It is locked while open, and has its lock and its record before anyone can
     // find it: another process that downloads into it fails with BeingDownloadedElsewhere.
-    // The record never holds the address's user name and password.
+    // A new one gets its name only once it holds a few tens of kilobytes, or when keep() keeps
+    // it: until then nobody can find it. The record never holds the address's user name and
+    // password.
     PartFile(const QString &target, const QByteArray &url, Defer defer = {});
     ~PartFile();
     PartFile(const PartFile &) = delete;
@@ -83,6 +85,7 @@ private:
     void createHidden(const QByteArray &directory, const QByteArray &name, int mode);
     bool openVisible(const QByteArray &url, int mode);
     bool createVisible(const QByteArray &visible, const QByteArray &url, int mode);
+    void nameNow();
     bool continueVisible(int fd, const QByteArray &visible, const QByteArray &url);
     bool place(bool replace);
     void startWriteback();
@@ -92,7 +95,8 @@ private:
     void close();
 
     QByteArray m_target;
-    QByteArray m_temporary; // its name; empty for a file without one
+    QByteArray m_temporary;    // its name; empty for a file without one
+    QByteArray m_visibleLater; // the visible name a new file gets once it holds enough
     int m_fd = -1;
     qint64 m_size = 0;
     qint64 m_writebackStart = 0;

@@ -745,12 +745,13 @@ void TestFileDownload::swappedPartFileNeverLands_data()
 void TestFileDownload::swappedPartFileNeverLands()
 {
     QFETCH(QString, swap);
-    const QByteArray body(4000, 'b');
+    // Enough for the part file to get its name long before the end.
+    const QByteArray body(200000, 'b');
     ScriptedServer server([&](const QByteArray &, int) {
         return ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nETag: \"v1\"\r\n"
-                                     "Content-Length: 4000\r\n\r\n" +
+                                     "Content-Length: 200000\r\n\r\n" +
                                          body,
-                                     ScriptedServer::Ending::Close, 10, 100};
+                                     ScriptedServer::Ending::Close, 10, 2000};
     });
     QTemporaryDir directory;
     const QString target = directory.filePath(Target);

@@ -143,6 +143,8 @@ private Q_SLOTS:
         const QString target = directory.filePath("a.zip");
         auto file = std::make_unique<PartFile>(target, Address);
         QVERIFY(file->isOpen());
+        const QByteArray enough(1 << 20, 'x'); // enough to get its visible name
+        QVERIFY(file->write(enough.constData(), std::size_t(enough.size())));
         const int other = ::open(QFile::encodeName(target + ".part").constData(), O_RDWR);
         QVERIFY(other >= 0);
         nlink_t linksWhenLocked = 1;
