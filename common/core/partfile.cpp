@@ -233,9 +233,11 @@ bool PartFile::createVisible(const QByteArray &visible, const QByteArray &url, i
             m_failure = failureOfErrno(errno);
         return false;
     }
-    ::flock(fd, LOCK_EX | LOCK_NB);
     setMode(fd, mode);
     m_fd = fd;
+    // A file nobody can find needs its lock only when it gets a name.
+    if (!unnamed)
+        ::flock(fd, LOCK_EX | LOCK_NB);
     if (unnamed) {
         m_visibleLater = visible;
     } else {
@@ -252,6 +254,7 @@ void PartFile::nameNow()
     const QByteArray visible = std::exchange(m_visibleLater, {});
     if (visible.isEmpty() || m_fd < 0)
         return;
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
     {
         const std::lock_guard lock(m_guard->mutex);
         m_record.held = m_record.written = 0;
@@ -423,10 +426,12 @@ void PartFile::startWriteback()
         }
         ::close(fd);
     };
-    if (m_defer)
+    if (m_defer) {
+        m_deferred = true;
         m_defer(confirm);
-    else
+    } else {
         confirm();
+    }
 #endif
 }
 
@@ -442,7 +447,15 @@ bool PartFile::flush()
     return true;
 }
 
-bool PartFile::commit(const QByteArray &origin, bool replace)
+void PartFile::startFlush()
+{
+#ifdef __linux__
+    if (m_fd >= 0 && !m_flushed)
+        ::sync_file_range(m_fd, m_writebackStart, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+bool PartFile::commit(const QByteArray &origin, bool replace, bool syncDirectory)
 {
     if (!flush())
         return false;
@@ -458,14 +471,10 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         ResumeRecord::erase(m_fd);
     }
     // The freedesktop convention that browsers follow; a file system without extended
-    // attributes simply keeps none.
+    // attributes simply keeps none. The data is on the disk already; the attributes reach it
+    // with the directory's sync, or later.
     if (!origin.isEmpty())
         ::fsetxattr(m_fd, "user.xdg.origin.url", origin.constData(), size_t(origin.size()), 0);
-    // Some file systems report a full disk only when the file is flushed whole.
-    if (::fsync(m_fd) != 0) {
-        fail(errno);
-        return false;
-    }
     if (!place(replace)) {
         const int error = errno;
         if (!replace && error == EEXIST) {
@@ -479,7 +488,8 @@ bool PartFile::commit(const QByteArray &origin, bool replace)
         ::unlink(m_temporary.constData());
     m_temporary.clear();
     close();
-    syncDirectory(directoryOf(m_target));
+    if (syncDirectory)
+        quorrin::syncDirectory(directoryOf(m_target));
     return true;
 }
 

@@ -68,6 +68,12 @@ public:
     // Waits until the data written is on the disk: the long part of commit(), which can be
     // done before it.
     bool flush();
+    // Asks the disk to start writing what the file holds, without waiting: a flush() later
+    // then finds it written.
+    void startFlush();
+    // True while nothing of the file's upkeep waits on its disk queue: a file that never
+    // reached a write-back step.
+    bool defersNothing() const { return !m_deferred; }
     // Puts the file that was written at the target, its data flushed first, replacing what
     // was there; a non-empty `origin` is recorded as the address the file came from, where
     // the file system keeps extended attributes. False, with failure() set and the target
@@ -75,7 +81,9 @@ public:
     // replaced fails as PartFileReplaced, and what took its name is left alone. Without
     // `replace`, a target that something took meanwhile is left alone: failure() is then
     // TargetTaken, and the data stays for retarget() and another commit().
-    bool commit(const QByteArray &origin = {}, bool replace = true);
+    // With `syncDirectory` false, the caller syncs the target's directory itself, once for
+    // several files.
+    bool commit(const QByteArray &origin = {}, bool replace = true, bool syncDirectory = true);
     void retarget(const QString &target);
 
 private:
@@ -104,6 +112,7 @@ private:
     qint64 m_noted = 0;       // bytes last noted as written
     std::chrono::steady_clock::time_point m_notedAt;
     bool m_flushed = false;
+    bool m_deferred = false; // some of its upkeep went to `m_defer`
     ResumeRecord m_record;
     bool m_keepable = false; // a visible part file with its record
     DownloadFailure m_failure = DownloadFailure::None;

@@ -124,6 +124,15 @@ Transfer *startDownload(const QString &url, const QString &path, const TransferO
     return transfer;
 }
 
+void landTogether(const std::vector<std::pair<Transfer *, QString>> &landings)
+{
+    std::vector<std::pair<std::shared_ptr<engine::Job>, QString>> jobs;
+    for (const auto &[transfer, target] : landings)
+        if (transfer->m_running)
+            jobs.emplace_back(transfer->m_job, target);
+    engine::landTogether(jobs);
+}
+
 void discardPartial(const QString &url, const QString &path)
 {
     engine::discardPartial(url, path);

@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace quorrin {
 
@@ -54,8 +56,9 @@ struct TransferOptions {
     // stopped by stop(), or by the end of the process, leaves for a later transfer of the same
     // address to continue, when the server allows that.
     bool keepPartial = false;
-    // For a file: the complete data waits in its part file, flushed, until Transfer::land()
-    // says where it goes; until then the target given at the start only names the part file.
+    // For a file: the complete data waits in its part file, on its way to the disk, until
+    // Transfer::land() says where it goes; until then the target given at the start only names
+    // the part file.
     bool landLater = false;
     // For a file: called on a disk thread as soon as the complete file is at its target (the
     // path given), also when its Transfer was stopped or destroyed while it was landing.
@@ -111,6 +114,7 @@ private:
     friend Transfer *startDownload(const QString &, const QString &, const TransferOptions &,
                                    QObject *);
     friend Transfer *startFetch(const QString &, const TransferOptions &, QObject *);
+    friend void landTogether(const std::vector<std::pair<Transfer *, QString>> &);
     explicit Transfer(QObject *parent);
     void start(const QString &url, const std::optional<QString> &path,
                const TransferOptions &options);
@@ -130,6 +134,11 @@ private:
 // transfer before anything is sent.
 Transfer *startDownload(const QString &url, const QString &path, const TransferOptions &options,
                         QObject *parent);
+
+// Lands downloads made with landLater, each at its target, in the order given, as land()
+// would, and together where their data has all arrived: their data flushed, their names
+// linked, each directory synced once for all of them.
+void landTogether(const std::vector<std::pair<Transfer *, QString>> &landings);
 
 // Removes, in the background, the part file that a download of `url` into `path`, made with
 // keepPartial and stopped, left for a later one; after whatever that file was asked before.

@@ -2,9 +2,12 @@
 
 #include "curlglobal.h"
 #include "diskqueue.h"
+#include "fileplacement.h"
 #include "transferjob.h"
 #include "transfertry.h"
 #include "urlencoding.h"
+
+#include <QFile>
 
 #include <curl/curl.h>
 
@@ -398,6 +401,51 @@ void discardPartial(const QString &url, const QString &path)
 void closeIdleConnections()
 {
     engine().closeIdleConnections();
+}
+
+namespace {
+
+// The files of a group are each flushed and linked in turn, then each directory is synced
+// once: a rename is on the disk with its directory, and one sync takes all of them there.
+void commitTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> &group)
+{
+    std::vector<DownloadResult> results;
+    QList<QByteArray> directories;
+    for (const auto &[job, target] : group) {
+        results.push_back(job->commit(target, false));
+        const QByteArray directory = directoryOf(QFile::encodeName(results.back().path));
+        if (results.back().ok && !directories.contains(directory))
+            directories.append(directory);
+    }
+    for (const QByteArray &directory : directories)
+        syncDirectory(directory);
+    for (std::size_t i = 0; i < group.size(); ++i)
+        group[i].first->committed(results[i]);
+}
+
+} // namespace
+
+void landTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> &landings)
+{
+    std::vector<std::pair<std::shared_ptr<Job>, QString>> group;
+    for (const auto &[job, target] : landings) {
+        if (!job)
+            continue;
+        std::unique_lock lock(job->mutex);
+        // Nothing else waits on such a job's disk queue: the group may take its file.
+        if (job->stage == Stage::Complete && job->ready && !job->landAt && job->file &&
+            job->file->defersNothing()) {
+            job->stage = Stage::Committing;
+            job->landAt = target;
+            group.emplace_back(job, target);
+            continue;
+        }
+        lock.unlock();
+        land(job, target);
+    }
+    static const std::shared_ptr<DiskQueue> queue = newDiskQueue();
+    if (!group.empty())
+        queue->post([group = std::move(group)] { commitTogether(group); });
 }
 
 void land(const std::shared_ptr<Job> &job, const QString &target)

@@ -10,6 +10,8 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace quorrin::engine {
 
@@ -49,6 +51,11 @@ void discardPartial(const QString &url, const QString &path);
 
 // Closes the idle connections, once no job is on the line or waiting for its next try.
 void closeIdleConnections();
+
+// Lands jobs started with landLater at their targets, in the order given: those whose data is
+// complete and checked together on one disk thread, each flushed and linked, each directory
+// synced once; the others as land() would.
+void landTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> &landings);
 
 // Names where the complete file of a job started with landLater goes.
 void land(const std::shared_ptr<Job> &job, const QString &target);

@@ -80,53 +80,61 @@ void Job::settleNow()
         if (stage != Stage::Complete || !file)
             return;
         part = file.get();
-        check = !flushed;
+        check = !ready;
     }
     // Only this queue touches the file now; a cancel disposes of it after this task.
     if (check) {
         const bool accepted = !options.acceptData || options.acceptData(part->temporaryPath());
-        const bool onDisk = accepted && part->flush();
+        if (accepted)
+            part->startFlush(); // the flush at its landing then finds it written
         const std::lock_guard lock(mutex);
         if (stage != Stage::Complete)
             return;
-        if (!onDisk) {
-            finish(failed(accepted ? part->failure() : DownloadFailure::Rejected));
+        if (!accepted) {
+            finish(failed(DownloadFailure::Rejected));
             return;
         }
-        flushed = true;
+        ready = true;
+        if (!landAt) {
+            if (observer)
+                observer->arrived();
+            return; // lands when its owner says where
+        }
     }
     QString target;
     {
         const std::lock_guard lock(mutex);
         if (stage != Stage::Complete || !landAt)
-            return; // lands when its owner says where
+            return;
         stage = Stage::Committing;
         target = *landAt;
     }
-    const DownloadResult result = commit(*part, target);
-    if (result.ok && options.landed)
-        options.landed(result.path);
-    const std::lock_guard lock(mutex);
-    finish(result);
+    committed(commit(target, true));
 }
 
-// Puts the complete file at `target`, or, when the target must not be replaced and was taken
-// meanwhile, at the next free path.
-DownloadResult Job::commit(PartFile &part, const QString &target)
+DownloadResult Job::commit(const QString &target, bool syncDirectory)
 {
     const bool replace = !options.freePath;
     const QByteArray origin = withoutUserInfo(url);
     QString at = target;
-    part.retarget(at);
-    for (int attempt = 0; !part.commit(origin, replace); ++attempt) {
-        if (part.failure() != DownloadFailure::TargetTaken || attempt >= 100)
-            return failed(part.failure());
+    file->retarget(at);
+    for (int attempt = 0; !file->commit(origin, replace, syncDirectory); ++attempt) {
+        if (file->failure() != DownloadFailure::TargetTaken || attempt >= 100)
+            return failed(file->failure());
         at = options.freePath(at);
-        part.retarget(at);
+        file->retarget(at);
     }
     DownloadResult result{true, {}, DownloadFailure::None, {}};
     result.path = at;
     return result;
+}
+
+void Job::committed(const DownloadResult &result)
+{
+    if (result.ok && options.landed)
+        options.landed(result.path);
+    const std::lock_guard lock(mutex);
+    finish(result);
 }
 
 void Job::finish(const DownloadResult &result)

@@ -31,7 +31,7 @@ DownloadResult failed(DownloadFailure failure, long detail = 0);
 enum class Stage {
     Opening,      // its file is being opened, on the disk queue
     Transferring, // on the engine's thread, on the line or waiting for its next try
-    Complete,     // all data in the part file, flushed on the disk queue, waiting to land
+    Complete,     // all data in the part file, checked on the disk queue, waiting to land
     Committing,   // being put at its target: nothing stops it any more
     Ended,        // finished, cancelled or stopped
 };
@@ -49,7 +49,7 @@ struct Job : std::enable_shared_from_this<Job> {
     Observer *observer = nullptr; // null once nobody listens
     std::unique_ptr<PartFile> file;
     std::optional<QString> landAt; // where the complete file goes, once known
-    bool flushed = false;          // the complete data is on the disk and accepted
+    bool ready = false;            // the complete data is accepted, the disk writing it
     bool keepData = false;         // what is left of the file stays for a later transfer
     bool landed = false;           // it ended with the complete file at its target
     QByteArray body;
@@ -100,15 +100,20 @@ struct Job : std::enable_shared_from_this<Job> {
     // Takes the job's file away and, on the disk queue, keeps what a later transfer may
     // continue (with keepData) and removes the rest.
     void dispose();
-    // Flushes the complete file and, once it may land, puts it at its target; on the disk
-    // queue, after everything the file asked of the disk before.
+    // Checks the complete file and starts its way to the disk, then, once it may land, puts
+    // it at its target; on the disk queue, after everything the file asked of the disk before.
     void settle();
+    // Puts the complete file at `target` (flushed first), or, when the target must not be
+    // replaced and was taken meanwhile, at the next free path; its directory synced when
+    // asked. Only for a job whose stage is Committing.
+    DownloadResult commit(const QString &target, bool syncDirectory);
+    // Tells the end of a commit: whoever waits for the landing, then the owner.
+    void committed(const DownloadResult &result);
     // Tells the end, with the lock held; what is left of the file is disposed of.
     void finish(const DownloadResult &result);
 
 private:
     void settleNow();
-    DownloadResult commit(PartFile &file, const QString &target);
 };
 
 // libcurl's callbacks, with the Job as their user data.

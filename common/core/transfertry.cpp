@@ -234,8 +234,8 @@ bool setUpTry(Job &job)
     curl_easy_setopt(job.easy.get(), CURLOPT_FRESH_CONNECT,
                      std::exchange(job.freshConnection, false) ? 1L : 0L);
     job.lastReceived = -1;
+    // A transfer over within the first interval has no progress to tell.
     job.lastActivity = job.lastReport = job.speedSince = Clock::now();
-    job.lastReport -= ProgressInterval;
     job.speedBytes = 0;
     return true;
 }
@@ -251,8 +251,6 @@ bool endTry(Job &job, CURLcode code)
         return false;
     }
     job.stage = Stage::Complete;
-    if (!job.landAt && job.observer)
-        job.observer->arrived();
     job.settle();
     return false;
 }

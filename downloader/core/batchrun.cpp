@@ -7,6 +7,8 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace quorrin::downloader {
 namespace {
@@ -24,6 +26,7 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     : QObject(parent)
     , m_entries(std::move(entries))
     , m_slots(m_entries.size())
+    , m_targetNames([this](const QString &path) { return landingOrExists(path); })
     , m_partNames([this](const QString &path) { return claimedOrExists(path); })
 {
     for (const RunEntry &entry : m_entries) {
@@ -93,15 +96,23 @@ bool BatchRun::beginTurn()
     const int index = m_turn;
     Slot &slot = m_slots[index];
     Q_EMIT turnBegins(index);
-    const DownloadTarget target = prepareTarget(
-        m_entries[index].path, [this](const QString &path) { return m_targetNames.find(path); });
+    if (slot.grouped) {
+        // Its target was chosen, at its place in the queue, for the group it lands with.
+        m_shownPath = slot.target;
+        Q_EMIT entryPath(index, slot.target);
+        if (!slot.early)
+            return false;
+        endTurn(*slot.early);
+        return true;
+    }
+    const DownloadTarget target = prepare(index);
     for (const QString &cause : target.causes)
         Q_EMIT entryFailed(index, cause);
     m_shownPath = target.path;
     Q_EMIT entryPath(index, target.path);
-    if (!target.usable || slot.failure) {
-        if (slot.failure)
-            Q_EMIT entryFailed(index, slot.failure->cause);
+    if (!target.usable || slot.early) {
+        if (slot.early)
+            Q_EMIT entryFailed(index, slot.early->cause);
         abandon(index);
         endTurn(false);
         return true;
@@ -110,8 +121,58 @@ bool BatchRun::beginTurn()
         makeWay(index);
     if (slot.state == State::Waiting)
         startTransfer(index, target.path);
-    slot.transfer->land(target.path);
+    if (slot.state == State::Arrived && target.causes.isEmpty())
+        landGroup(index, target.path);
+    else
+        slot.transfer->land(target.path);
     return false;
+}
+
+DownloadTarget BatchRun::prepare(int index)
+{
+    return prepareTarget(
+        m_entries[index].path, [this](const QString &path) { return landingOrExists(path); },
+        [this](const QString &path) { return m_targetNames.find(path); });
+}
+
+// The next entries whose data has all arrived land with the turn's, as they would one after
+// the other: their targets are chosen now, in queue order, each seeing those before it as
+// taken, and they land together. Each is told at its own turn.
+void BatchRun::landGroup(int first, const QString &target)
+{
+    std::vector<std::pair<Transfer *, QString>> group{{m_slots[first].transfer, target}};
+    m_landing.insert(target);
+    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    for (int index = first + 1; index < ahead; ++index) {
+        Slot &slot = m_slots[index];
+        if (slot.state != State::Arrived || slot.early)
+            break;
+        const DownloadTarget next = prepare(index);
+        if (!next.usable || !next.causes.isEmpty())
+            break; // told at its own turn
+        slot.target = next.path;
+        slot.grouped = true;
+        m_landing.insert(next.path);
+        group.emplace_back(slot.transfer, next.path);
+    }
+    landTogether(group);
+}
+
+Result<bool> BatchRun::landingOrExists(const QString &path) const
+{
+    if (m_landing.contains(path))
+        return true;
+    return testExistence(path);
+}
+
+// What the turn's transfer brought: its file at its path, or why not.
+void BatchRun::endTurn(const DownloadResult &result)
+{
+    if (!result.ok)
+        Q_EMIT entryFailed(m_turn, result.cause);
+    else if (result.path != m_shownPath)
+        Q_EMIT entryPath(m_turn, result.path);
+    endTurn(result.ok);
 }
 
 // A file that landed has been marked ended already, by its landing.
@@ -219,16 +280,13 @@ void BatchRun::transferEnded(int index, const DownloadResult &result)
     release(index);
     Slot &slot = m_slots[index];
     slot.state = State::Ended;
+    m_landing.remove(slot.target);
     if (index != m_turn) {
-        slot.failure = result; // told at its turn
+        slot.early = result; // told at its turn
         schedule();
         return;
     }
-    if (!result.ok)
-        Q_EMIT entryFailed(index, result.cause);
-    else if (result.path != m_shownPath)
-        Q_EMIT entryPath(index, result.path);
-    endTurn(result.ok);
+    endTurn(result);
     beginTurns();
 }
 

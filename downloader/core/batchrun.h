@@ -72,14 +72,20 @@ private:
     struct Slot {
         State state = State::Waiting;
         Transfer *transfer = nullptr;
-        QString partTarget;                    // what its part file is named after
-        bool parked = false;                   // stopped for a busy host: its part file waits
-        std::optional<DownloadResult> failure; // a failure before its turn
+        QString partTarget;                  // what its part file is named after
+        bool parked = false;                 // stopped for a busy host: its part file waits
+        bool grouped = false;                // landing with an earlier entry's group
+        QString target;                      // where a grouped one lands
+        std::optional<DownloadResult> early; // how it ended before its turn
     };
 
     void beginTurns();
     bool beginTurn();
     void endTurn(bool landed);
+    void endTurn(const DownloadResult &result);
+    DownloadTarget prepare(int index);
+    void landGroup(int first, const QString &target);
+    Result<bool> landingOrExists(const QString &path) const;
     void abandon(int index);
     void schedule();
     bool mayStartEarly(int index) const;
@@ -103,6 +109,7 @@ private:
     RunRecorder::EndMark m_ended; // marks an entry of the record as ended
     QString m_shownPath;          // the path the turn's entry shows
     QSet<QString> m_claimed;      // part targets of the transfers under way
+    QSet<QString> m_landing;      // targets of the grouped entries that are landing
     FreeNames m_targetNames;      // the numbered targets chosen at the turns
     FreeNames m_partNames;        // the numbered names of part files, beside the claimed ones
     QSet<QString> m_oneAtATime;   // hosts that said they were too busy

@@ -101,7 +101,8 @@ DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists)
 
 // A failure to make a directory or to test a name is reported and the entry still gets its
 // transfer; only the limits refuse one.
-DownloadTarget prepareTarget(const QString &storedPath, const FreeNameSearch &freeName)
+DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exists,
+                             const FreeNameSearch &freeName)
 {
     DownloadTarget target{storedPath, {}, true};
     // A name the file system cannot hold is refused before anything is made or sent.
@@ -112,11 +113,12 @@ DownloadTarget prepareTarget(const QString &storedPath, const FreeNameSearch &fr
         target.causes << made.cause();
     // Nothing that stands at the path is replaced, nor what may stand at a path that could not
     // be tested: a numbered name is chosen instead.
-    const Result<bool> exists = testExistence(target.path);
-    if (!exists)
-        target.causes << exists.cause();
-    if (!exists || exists.value()) {
-        const DownloadTarget free = freeName ? freeName(target.path) : findFreeName(target.path);
+    const Result<bool> taken = exists(target.path);
+    if (!taken)
+        target.causes << taken.cause();
+    if (!taken || taken.value()) {
+        const DownloadTarget free =
+            freeName ? freeName(target.path) : findFreeName(target.path, exists);
         target.causes << free.causes;
         target.path = free.path;
         refuseOverLimits(target); // a number makes the name longer

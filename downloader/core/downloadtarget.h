@@ -41,8 +41,9 @@ DownloadTarget findFreeName(const QString &path, const ExistenceTest &exists = t
 using FreeNameSearch = std::function<DownloadTarget(const QString &)>;
 
 // The target of a stored path: limits checked, directories made, a free name chosen if taken
-// (by `freeName`; findFreeName() by default).
-DownloadTarget prepareTarget(const QString &storedPath, const FreeNameSearch &freeName = {});
+// (as `exists` tells, by `freeName`; findFreeName() by default).
+DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exists = testExistence,
+                             const FreeNameSearch &freeName = {});
 
 // The first numbered path free of the stored one, for a name taken while the transfer runs.
 QString nextFreePath(const QString &storedPath);

@@ -213,8 +213,10 @@ private Q_SLOTS:
     // A gated answer left waiting would hold the server's thread for ever.
     void cleanup() { m_gateOpen = true; }
 
-    // The later entries arrive while the first is still under way, yet every report and
-    // every landing comes in queue order.
+    // The later entries arrive while the first is still under way, yet every report comes in
+    // queue order, and so does every landing: when a turn ends, its file and every earlier one
+    // are there, and of the later ones only those that landed with it, the next ones whose
+    // data had all arrived.
     void slowFirstEntry()
     {
         auto run = makeRun(entries({"/data/a.bin?kib=40&ms=20", "/data/b.bin?kib=4",
@@ -241,8 +243,8 @@ private Q_SLOTS:
                      << QStringLiteral("ends %1").arg(i);
         }
         QCOMPARE(m_reports, expected << "end");
-        QCOMPARE(landedAtEnd, (QStringList{"a.bin", "a.bin,b.bin", "a.bin,b.bin,c.bin",
-                                           "a.bin,b.bin,c.bin,d.bin"}));
+        QCOMPARE(landedAtEnd, (QStringList{"a.bin", "a.bin,b.bin,c.bin,d.bin",
+                                           "a.bin,b.bin,c.bin,d.bin", "a.bin,b.bin,c.bin,d.bin"}));
         QCOMPARE(test::contentOf(dl("a.bin")), pattern(40 * 1024));
         QCOMPARE(test::contentOf(dl("d.bin")), pattern(4 * 1024));
         // d.bin was asked for long before a.bin had all its data.
@@ -279,6 +281,21 @@ private Q_SLOTS:
         QCOMPARE(test::contentOf(dl("b_1.bin")), pattern(4 * 1024));
         QVERIFY(!run->append(entries({"/data/d.bin?kib=4"})));
         QTRY_VERIFY(!QFileInfo::exists(record));
+    }
+
+    // Entries that land together get the names a run one after the other gives them: each sees
+    // the names of those before it as taken.
+    void groupNamesAsOneAfterTheOther()
+    {
+        test::writeFile(dl("x.bin"), "the user's own");
+        auto run = makeRun(
+            entries({"/data/a.bin?kib=40&ms=20", "/data/x.bin?kib=4", "/data/x_1.bin?kib=4"}));
+        runToEnd(*run);
+        QCOMPARE(m_reports,
+                 (QStringList{"begins 0", "path 0 a.bin", "ends 0", "begins 1", "path 1 x_1.bin",
+                              "ends 1", "begins 2", "path 2 x_1_1.bin", "ends 2", "end"}));
+        QCOMPARE(test::contentOf(dl("x.bin")), QByteArray("the user's own"));
+        QCOMPARE(QFileInfo(dl("x_1_1.bin")).size(), 4096);
     }
 
     // Two entries for the same path: the second is asked for only once the first has landed,

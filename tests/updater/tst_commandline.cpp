@@ -80,8 +80,7 @@ void TestCommandLine::messages()
 {
     // A leading space of field 2 stays: two spaces after "de".
     const QStringList updArgs = splitCommandLine(QStringLiteral("s\t3\t Quorrin\tquorrin"));
-    QCOMPARE(updateTitle(updArgs.at(NameField)),
-             QStringLiteral("Mise à jour de  Quorrin"));
+    QCOMPARE(updateTitle(updArgs.at(NameField)), QStringLiteral("Mise à jour de  Quorrin"));
     QCOMPARE(manualLaunchTitle(), QStringLiteral("Updater : lancement manuel"));
     QCOMPARE(manualLaunchQuestion(QStringLiteral("http://updates.test/q/")),
              QStringLiteral(
