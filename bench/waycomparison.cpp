@@ -37,25 +37,25 @@ std::optional<std::vector<WayFigures>> runWays(const std::vector<Way> &ways, int
 {
     std::vector<WayFigures> figures(ways.size());
     for (int run = 1; run <= runs; ++run) {
-        std::printf("run %d:", run);
         for (std::size_t i = 0; i < ways.size(); ++i) {
             const qint64 mark = server ? server->logMark() : 0;
             const std::optional<ProcessCost> cost = ways[i].run(run);
             if (!cost) {
-                std::printf("\n");
                 std::fprintf(stderr, "%s failed\n", qPrintable(ways[i].name));
                 return std::nullopt;
             }
             figures[i].seconds.push_back(cost->seconds);
             figures[i].peakKiB.push_back(cost->peakKiB);
-            std::printf("%s %s %.3f s", i == 0 ? "" : ";", qPrintable(ways[i].name), cost->seconds);
+            // A line of its own: a child's messages on stderr come between.
+            std::printf("run %d, %s: %.3f s, peak %ld KiB", run, qPrintable(ways[i].name),
+                        cost->seconds, cost->peakKiB);
             if (server) {
                 figures[i].served.push_back(server->requestsSince(mark));
-                std::printf(" (%d conn.)", figures[i].served.back().connections);
+                std::printf(", %d connections", figures[i].served.back().connections);
             }
+            std::printf("\n");
             std::fflush(stdout);
         }
-        std::printf("\n");
     }
     return figures;
 }

@@ -29,7 +29,7 @@ struct WayFigures {
     std::vector<ServedRequests> served; // empty when the server keeps no log
 };
 
-// Runs every way in turn, `runs` times, and prints a line a run. A `server` that logs its
+// Runs every way in turn, `runs` times, and prints a line for each. A `server` that logs its
 // requests tells how many connections and requests each run made. Nothing when a way fails.
 std::optional<std::vector<WayFigures>> runWays(const std::vector<Way> &ways, int runs,
                                                const NginxServer *server = nullptr);
