@@ -14,7 +14,8 @@ namespace quorrin {
 // The smallest piece that a new connection to the server is opened for: a new connection
 // costs a handshake (a few round trips, more with TLS) and a slow start before it reaches
 // its pace. At a per-connection cap of a few MiB/s, 4 MiB is a second or two of work, well
-// above that cost even for a far server; a file below twice this size is never split.
+// above that cost even for a far server; a range below twice this size is never split for a
+// new connection, so a file below it, fetched from its start, keeps one connection.
 constexpr qint64 NewConnectionPiece = qint64(4) << 20;
 // The smallest piece that a connection which has finished its range asks for, to take over
 // half of another one's: it is open already, so only its request's round trip is spent.
