@@ -7,19 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
-#include <optional>
 
 namespace quorrin::bench {
 namespace {
-
-// The served files, the file that lists their addresses, and the directory of the runs.
-struct Batch {
-    QStringList names;
-    QString served;
-    QString addresses;
-    QString runs;
-};
 
 QString fileName(int index)
 {
@@ -33,26 +25,12 @@ bool writeText(const QString &path, const QString &text)
            file.write(text.toUtf8()) >= 0 && file.flush();
 }
 
-std::optional<Batch> prepare(const Setup &setup, const BatchOptions &options)
+QString addressList(const Setup &setup, const BatchOptions &options, const QStringList &names)
 {
-    Batch batch;
-    batch.served = QDir(setup.served).filePath(QStringLiteral("batch"));
-    batch.addresses = QDir(setup.downloads).filePath(QStringLiteral("batch-addresses.txt"));
-    batch.runs = QDir(setup.downloads).filePath(QStringLiteral("batch"));
-    if (!QDir().mkpath(batch.served) || !QDir().mkpath(batch.runs))
-        return std::nullopt;
     QString addresses;
-    for (int i = 0; i < options.files; ++i) {
-        batch.names << fileName(i);
-        if (!makePatternFile(QDir(batch.served).filePath(batch.names.last()), options.fileBytes,
-                             quint32(i + 1)))
-            return std::nullopt;
-        addresses +=
-            options.through(setup.server.url(QLatin1String("batch/") + batch.names.last())) + u'\n';
-    }
-    if (!writeText(batch.addresses, addresses))
-        return std::nullopt;
-    return batch;
+    for (const QString &name : names)
+        addresses += options.through(setup.server.url(options.name + u'/' + name)) + u'\n';
+    return addresses;
 }
 
 // Empty when `directory` holds every file of the batch with the served bytes, and nothing
@@ -61,7 +39,9 @@ QString checkDownloads(const Batch &batch, const QString &directory)
 {
     const QStringList found = QDir(directory).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    if (found != batch.names)
+    QStringList expected = batch.names;
+    std::sort(expected.begin(), expected.end());
+    if (found != expected)
         return QStringLiteral("%1 holds %2 entries instead of the %3 files of the batch")
             .arg(directory)
             .arg(found.size())
@@ -85,13 +65,68 @@ bool writeCurlConfig(const Setup &setup, const BatchOptions &options, const Batc
     QString config;
     for (const QString &name : batch.names)
         config += QLatin1String("url = ") +
-                  curlQuoted(options.through(setup.server.url(QLatin1String("batch/") + name))) +
+                  curlQuoted(options.through(setup.server.url(options.name + u'/' + name))) +
                   QLatin1String("\noutput = ") + curlQuoted(QDir(directory).filePath(name)) + u'\n';
     return writeText(path, config);
 }
 
-// One of our runs, in a child process, timed by the child itself: only the run, without the
-// start of the process and the queueing.
+// Flushes the files of the batch in `directory`, and the directory: sync with as many paths
+// at once as a command line surely holds.
+ProcessCost flushDownloads(const Batch &batch, const QString &directory)
+{
+    constexpr qsizetype PathsAtOnce = 1000;
+    ProcessCost total{0, 0, 0};
+    for (qsizetype first = 0; first < batch.names.size() || first == 0; first += PathsAtOnce) {
+        QStringList sync{QStringLiteral("sync")};
+        for (const QString &name : batch.names.mid(first, PathsAtOnce))
+            sync << QDir(directory).filePath(name);
+        if (first + PathsAtOnce >= batch.names.size())
+            sync << directory;
+        const ProcessCost cost = runMeasured(sync);
+        total.seconds += cost.seconds;
+        total.peakKiB = std::max(total.peakKiB, cost.peakKiB);
+        if (cost.exitCode != 0)
+            total.exitCode = cost.exitCode;
+    }
+    return total;
+}
+
+} // namespace
+
+std::optional<Batch> prepareBatch(const Setup &setup, const BatchOptions &options)
+{
+    Batch batch;
+    batch.served = QDir(setup.served).filePath(options.name);
+    batch.addresses =
+        QDir(setup.downloads).filePath(options.name + QLatin1String("-addresses.txt"));
+    batch.runs = QDir(setup.downloads).filePath(options.name);
+    if (!QDir().mkpath(batch.served) || !QDir().mkpath(batch.runs))
+        return std::nullopt;
+    for (int i = 0; i < options.files; ++i) {
+        batch.names << fileName(i);
+        if (!makePatternFile(QDir(batch.served).filePath(batch.names.last()), options.fileBytes,
+                             quint32(i + 1)))
+            return std::nullopt;
+    }
+    if (!writeText(batch.addresses, addressList(setup, options, batch.names)))
+        return std::nullopt;
+    return batch;
+}
+
+std::optional<Batch> firstFiles(const Setup &setup, const BatchOptions &options, const Batch &batch,
+                                int count)
+{
+    Batch first = batch;
+    first.names = batch.names.first(std::min<qsizetype>(count, batch.names.size()));
+    first.addresses = QDir(setup.downloads)
+                          .filePath(QStringLiteral("%1-first-%2-addresses.txt")
+                                        .arg(options.name)
+                                        .arg(first.names.size()));
+    if (!writeText(first.addresses, addressList(setup, options, first.names)))
+        return std::nullopt;
+    return first;
+}
+
 std::optional<ProcessCost> runOurs(const Setup &setup, const BatchOptions &options,
                                    const Batch &batch, const QString &way, int run)
 {
@@ -101,7 +136,7 @@ std::optional<ProcessCost> runOurs(const Setup &setup, const BatchOptions &optio
     if (!QDir().mkpath(programDirectory))
         return std::nullopt;
     // "%w" in the prefix names the way, so that a tool's output files do not overwrite each other.
-    QStringList command;
+    QStringList command = options.launcher;
     for (const QString &word : options.childPrefix)
         command << QString(word).replace(QLatin1String("%w"), way);
     command << QFileInfo(setup.self).dir().filePath(QStringLiteral("bench_batchrun")) << way
@@ -124,21 +159,12 @@ std::optional<ProcessCost> runOurs(const Setup &setup, const BatchOptions &optio
     return cost;
 }
 
-struct CurlRun {
-    ProcessCost transfer;
-    ProcessCost flush;
-};
-
-// A peer's run into `directory`, then a flush of its files and their directory.
-std::optional<CurlRun> runPeer(const Batch &batch, const QString &directory,
-                               const QStringList &command)
+std::optional<PeerRun> runPeer(const BatchOptions &options, const Batch &batch,
+                               const QString &directory, const QStringList &command)
 {
-    CurlRun result;
-    result.transfer = runMeasured(command);
-    QStringList sync{QStringLiteral("sync")};
-    for (const QString &name : batch.names)
-        sync << QDir(directory).filePath(name);
-    result.flush = runMeasured(sync << directory);
+    PeerRun result;
+    result.transfer = runMeasured(options.launcher + command);
+    result.flush = flushDownloads(batch, directory);
     const QString problem = result.transfer.exitCode != 0
                                 ? command.first() + QStringLiteral(" failed")
                             : result.flush.exitCode != 0 ? QStringLiteral("sync failed")
@@ -151,47 +177,42 @@ std::optional<CurlRun> runPeer(const Batch &batch, const QString &directory,
     return result;
 }
 
-// One curl process for the whole batch: one file after the other, or with `parallel`, six at
-// once as a browser would.
-std::optional<CurlRun> runCurl(const Setup &setup, const BatchOptions &options, const Batch &batch,
-                               int run, bool parallel = false)
+std::optional<PeerRun> runCurl(const Setup &setup, const BatchOptions &options, const Batch &batch,
+                               const QString &label, int run, const QStringList &extra)
 {
     const QString directory =
-        QDir(batch.runs)
-            .filePath(
-                QStringLiteral("curl%1-%2").arg(QLatin1String(parallel ? "-Z" : "")).arg(run));
+        QDir(batch.runs).filePath(QStringLiteral("%1-%2").arg(label).arg(run));
     const QString config = directory + QLatin1String(".config");
     if (!QDir().mkpath(directory) || !writeCurlConfig(setup, options, batch, directory, config))
         return std::nullopt;
-    QStringList command{QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-K"),
-                        config};
-    if (parallel)
-        command << QStringLiteral("-Z") << QStringLiteral("--parallel-max") << QStringLiteral("6")
-                << QStringLiteral("--no-progress-meter");
-    const std::optional<CurlRun> result = runPeer(batch, directory, command);
+    const QStringList command =
+        QStringList{QStringLiteral("curl"), QStringLiteral("-sSf"), QStringLiteral("-K"), config} +
+        extra;
+    const std::optional<PeerRun> result = runPeer(options, batch, directory, command);
     QFile::remove(config);
     return result;
 }
 
-// aria2c at its defaults: five downloads at once.
-std::optional<CurlRun> runAria2(const Setup &setup, const BatchOptions &options, const Batch &batch,
+std::optional<PeerRun> runAria2(const Setup &setup, const BatchOptions &options, const Batch &batch,
                                 int run)
 {
     const QString directory = QDir(batch.runs).filePath(QStringLiteral("aria2-%1").arg(run));
     const QString input = directory + QLatin1String(".input");
     QString list;
     for (const QString &name : batch.names)
-        list += options.through(setup.server.url(QLatin1String("batch/") + name)) +
+        list += options.through(setup.server.url(options.name + u'/' + name)) +
                 QLatin1String("\n  dir=") + directory + QLatin1String("\n  out=") + name + u'\n';
     if (!QDir().mkpath(directory) || !writeText(input, list))
         return std::nullopt;
-    const std::optional<CurlRun> result =
-        runPeer(batch, directory,
+    const std::optional<PeerRun> result =
+        runPeer(options, batch, directory,
                 {QStringLiteral("aria2c"), QStringLiteral("-q"), QStringLiteral("-j5"),
                  QStringLiteral("-i"), input});
     QFile::remove(input);
     return result;
 }
+
+namespace {
 
 // The medians of each way of fetching the batch, in seconds.
 struct Figures {
@@ -232,7 +253,7 @@ bool measureBatch(const Setup &setup, const BatchOptions &options)
 {
     std::printf("\nPreparing %d files of %lld bytes...\n", options.files, options.fileBytes);
     std::fflush(stdout);
-    const std::optional<Batch> batch = prepare(setup, options);
+    const std::optional<Batch> batch = prepareBatch(setup, options);
     if (!batch)
         return false;
     Figures figures;
@@ -242,8 +263,8 @@ bool measureBatch(const Setup &setup, const BatchOptions &options)
         const std::optional<ProcessCost> alone =
             throughWindow ? runOurs(setup, options, *batch, QStringLiteral("downloader"), run)
                           : std::nullopt;
-        const std::optional<CurlRun> tool =
-            alone ? runCurl(setup, options, *batch, run) : std::nullopt;
+        const std::optional<PeerRun> tool =
+            alone ? runCurl(setup, options, *batch, QStringLiteral("curl"), run) : std::nullopt;
         if (!tool)
             return false;
         std::printf("run %d: window %.3f s, %ld KiB peak; FileDownloader alone %.3f s; "
@@ -255,9 +276,12 @@ bool measureBatch(const Setup &setup, const BatchOptions &options)
         figures.curl.push_back(tool->transfer.seconds);
         figures.curlSynced.push_back(tool->transfer.seconds + tool->flush.seconds);
         if (options.parallelPeers) {
-            const std::optional<CurlRun> aria2 = runAria2(setup, options, *batch, run);
-            const std::optional<CurlRun> parallel =
-                aria2 ? runCurl(setup, options, *batch, run, true) : std::nullopt;
+            const std::optional<PeerRun> aria2 = runAria2(setup, options, *batch, run);
+            const std::optional<PeerRun> parallel =
+                aria2 ? runCurl(setup, options, *batch, QStringLiteral("curl-Z"), run,
+                                {QStringLiteral("-Z"), QStringLiteral("--parallel-max"),
+                                 QStringLiteral("6"), QStringLiteral("--no-progress-meter")})
+                      : std::nullopt;
             if (!parallel)
                 return false;
             std::printf("; aria2c -j5 %.3f s; curl -Z %.3f s", aria2->transfer.seconds,

@@ -11,15 +11,34 @@
 // With --latency-ms, a fourth: a batch (--latency-files, 200, of --latency-kib, 16 KiB) through
 // a relay that delays each direction by N ms, as a far server would, through Quorrin's window,
 // aria2c -j5, curl -Z --parallel-max 6 and one sequential curl process.
+// Cases off by default, each fetched into a tmpfs (one mounted for the benchmark alone when it
+// runs as root, else a directory under /dev/shm):
+//   [--capped-mib N[,N...]] [--cap-rate RATE[,RATE...]] [--uncapped-mib N]
+//   [--long-queue N] [--http2-ms N]
+// --capped-mib: one file of N MiB from an nginx that holds each connection to --cap-rate (in
+// nginx's words: 8m, the default, is 8 MiB/s; 50000000 is 50 MB/s; a list gives each size
+// its rate), --uncapped-mib: the same without a limit; each through Quorrin's window (a queue
+// of one entry), one curl, aria2c -x4 -s4, aria2c -x16 -s16 and aria2c -x16 -s16 -k1M, with
+// the connections each opened. --long-queue: N files of 1 KiB through the window, curl -Z
+// --parallel-max 6, one curl -K and aria2c -j5, with the window's peak memory an entry above
+// its peak with 100 entries. --http2-ms: the latency batch over HTTPS with HTTP/2 through a
+// relay that delays each direction by N ms, through the window and curl -Z at its defaults;
+// the server's certificate is from an authority made for the run, which only the
+// benchmark's processes trust (they see it in a bundle at the system's bundle path, in a
+// mount namespace of their own).
 // Not a test: it prints figures and fails only when a download fails.
 
 #include "batchmeasure.h"
 #include "cuttingproxy.h"
 #include "delayingproxy.h"
 #include "filedownload.h"
+#include "http2measure.h"
+#include "largefilemeasure.h"
+#include "longqueuemeasure.h"
 #include "measurement.h"
 #include "nginxserver.h"
 #include "patternfile.h"
+#include "privatemounts.h"
 #include "processmeasure.h"
 
 #include <QCoreApplication>
@@ -47,6 +66,12 @@ struct Options {
     int latencyMs = 0;
     int latencyFiles = 200;
     qint64 latencyKiB = 16;
+    std::vector<LargeFileCase> largeFiles;
+    int longQueue = 0;
+    int http2Ms = 0;
+
+    // Whether a case that fetches into a tmpfs is asked for.
+    bool wantsTmpfs() const { return !largeFiles.empty() || longQueue > 0 || http2Ms > 0; }
 };
 
 // In the child process: one DownloadFile, as Quorrin makes it.
@@ -181,9 +206,26 @@ void printLoad(const char *when)
     std::fflush(stdout);
 }
 
+// The capped sizes, each with its rate (the last rate given for the sizes after it).
+std::vector<LargeFileCase> cappedFiles(const QString &sizes, const QString &rates)
+{
+    std::vector<LargeFileCase> files;
+    const QStringList rateList = rates.split(u',', Qt::SkipEmptyParts);
+    const QStringList sizeList = sizes.split(u',', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < sizeList.size() && !rateList.isEmpty(); ++i) {
+        const qint64 size = sizeList[i].toLongLong();
+        if (size > 0)
+            files.push_back({size, rateList[std::min(i, rateList.size() - 1)]});
+    }
+    return files;
+}
+
 Options parseOptions(const QStringList &arguments)
 {
     Options options;
+    QString cappedSizes;
+    QString capRates = QStringLiteral("8m");
+    qint64 uncappedMiB = 0;
     for (int i = 1; i + 1 < arguments.size(); i += 2) {
         if (arguments[i] == QLatin1String("--size-mib"))
             options.sizeMiB = arguments[i + 1].toLongLong();
@@ -203,8 +245,72 @@ Options parseOptions(const QStringList &arguments)
             options.latencyFiles = std::max(1, arguments[i + 1].toInt());
         else if (arguments[i] == QLatin1String("--latency-kib"))
             options.latencyKiB = std::max<qint64>(1, arguments[i + 1].toLongLong());
+        else if (arguments[i] == QLatin1String("--capped-mib"))
+            cappedSizes = arguments[i + 1];
+        else if (arguments[i] == QLatin1String("--cap-rate"))
+            capRates = arguments[i + 1];
+        else if (arguments[i] == QLatin1String("--uncapped-mib"))
+            uncappedMiB = arguments[i + 1].toLongLong();
+        else if (arguments[i] == QLatin1String("--long-queue"))
+            options.longQueue = std::max(0, arguments[i + 1].toInt());
+        else if (arguments[i] == QLatin1String("--http2-ms"))
+            options.http2Ms = std::max(0, arguments[i + 1].toInt());
     }
+    options.largeFiles = cappedFiles(cappedSizes, capRates);
+    if (uncappedMiB > 0)
+        options.largeFiles.push_back({uncappedMiB, QString()});
     return options;
+}
+
+// The directory of the cases that fetch into a tmpfs: a tmpfs mounted in the scratch
+// directory `root`, seen by this process and its children alone, when it has a mount
+// namespace of its own; else a new directory under /dev/shm. Says which.
+std::optional<QString> tmpfsRuns(const QDir &root, bool privateMounts,
+                                 std::optional<PrivateMount> &mount,
+                                 std::optional<QTemporaryDir> &shared)
+{
+    const QString path = root.filePath(QStringLiteral("tmpfs"));
+    if (privateMounts && root.mkpath(QStringLiteral("tmpfs"))) {
+        mount.emplace(PrivateMount::Tmpfs{}, path);
+        if (mount->isMounted()) {
+            std::printf("\nThe cases below fetch into a tmpfs mounted at %s for this benchmark "
+                        "alone.\n",
+                        qPrintable(path));
+            return path;
+        }
+        std::printf("\nNo tmpfs of our own at %s (%s).\n", qPrintable(path),
+                    qPrintable(mount->error()));
+        mount.reset();
+    }
+    shared.emplace(QStringLiteral("/dev/shm/quorrin-bench-runs-XXXXXX"));
+    if (!shared->isValid()) {
+        std::fprintf(stderr, "cannot make a directory under /dev/shm\n");
+        return std::nullopt;
+    }
+    std::printf("\nThe cases below fetch into %s, under /dev/shm (a tmpfs).\n",
+                qPrintable(shared->path()));
+    return shared->path();
+}
+
+// The cases that fetch into a tmpfs, with their runs' directory there.
+bool measureInTmpfs(const Setup &setup, const QString &scratch, const Options &options,
+                    bool privateMounts)
+{
+    for (const LargeFileCase &file : options.largeFiles)
+        if (!measureLargeFileCase(setup, scratch, file))
+            return false;
+    if (options.longQueue > 0 && !measureLongQueue(setup, options.longQueue))
+        return false;
+    if (options.http2Ms > 0) {
+        Http2Case batch;
+        batch.delayMs = options.http2Ms;
+        batch.files = options.latencyFiles;
+        batch.fileBytes = options.latencyKiB * 1024;
+        batch.privateMounts = privateMounts;
+        if (!measureHttp2(setup, scratch, batch))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -214,8 +320,13 @@ int main(int argc, char **argv)
     if (argc == 4 && std::strcmp(argv[1], "--fetch") == 0)
         return fetch(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
 
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Options options = parseOptions(arguments);
+    // Before any thread starts: every thread and child shares the namespace from here on.
+    const bool privateMounts = options.wantsTmpfs() && enterPrivateMounts();
     QCoreApplication application(argc, argv);
-    const Options options = parseOptions(QCoreApplication::arguments());
     QTemporaryDir scratch(QDir(options.scratch).filePath(QStringLiteral("quorrin-bench-XXXXXX")));
     const QDir root(scratch.path());
     if (!scratch.isValid() || !root.mkpath(QStringLiteral("www")) ||
@@ -225,6 +336,10 @@ int main(int argc, char **argv)
     QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
     printLoad("at the start");
+    // Where the cases that fetch into a tmpfs keep their runs; declared after the scratch
+    // directory, so that it goes first.
+    std::optional<PrivateMount> tmpfs;
+    std::optional<QTemporaryDir> shared;
     try {
         NginxServer server(scratch.path(), root.filePath(QStringLiteral("www")));
         const Setup setup{QCoreApplication::applicationFilePath(), server,
@@ -237,6 +352,16 @@ int main(int argc, char **argv)
             (options.latencyMs > 0 && !measureLatency(setup, options))) {
             std::fprintf(stderr, "a download failed or differs from the served file\n");
             return 1;
+        }
+        if (options.wantsTmpfs()) {
+            const std::optional<QString> runs = tmpfsRuns(root, privateMounts, tmpfs, shared);
+            if (!runs)
+                return 2;
+            const Setup inTmpfs{setup.self, server, setup.served, *runs, setup.runs};
+            if (!measureInTmpfs(inTmpfs, scratch.path(), options, privateMounts)) {
+                std::fprintf(stderr, "a download failed or differs from the served file\n");
+                return 1;
+            }
         }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "%s\n", error.what());

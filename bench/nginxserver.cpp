@@ -5,6 +5,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -25,7 +27,8 @@ pid %SCRATCH%/nginx.pid;
 error_log %SCRATCH%/error.log warn;
 events { worker_connections 1024; }
 http {
-    access_log off;
+    log_format requests '$connection $server_protocol $status';
+    %ACCESS_LOG%
     client_body_temp_path %SCRATCH%/temp/body;
     proxy_temp_path %SCRATCH%/temp/proxy;
     fastcgi_temp_path %SCRATCH%/temp/fastcgi;
@@ -37,8 +40,9 @@ http {
     keepalive_requests 100000;
     default_type application/octet-stream;
     server {
-        listen 127.0.0.1:%PORT%;
+        listen 127.0.0.1:%PORT%%LISTEN_OPTIONS%;
         root %ROOT%;
+        %SERVER_OPTIONS%
     }
 }
 )";
@@ -66,7 +70,9 @@ bool accepts(int port)
 
 } // namespace
 
-NginxServer::NginxServer(const QString &scratch, const QString &root)
+NginxServer::NginxServer(const QString &scratch, const QString &root, const NginxOptions &options)
+    : m_options(options)
+    , m_log(QDir(scratch).filePath(QStringLiteral("access.log")))
 {
     // The port is probed free before nginx binds it; another program may take it meanwhile.
     for (int attempt = 0; attempt < 3; ++attempt)
@@ -85,7 +91,35 @@ NginxServer::~NginxServer()
 
 QString NginxServer::url(const QString &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2/%3")
+        .arg(QLatin1String(m_options.certificate.isEmpty() ? "http" : "https"))
+        .arg(m_port)
+        .arg(path);
+}
+
+qint64 NginxServer::logMark() const
+{
+    return QFileInfo(m_log).size();
+}
+
+// nginx writes each line as its request ends, before the client sees the last byte.
+ServedRequests NginxServer::requestsSince(qint64 mark) const
+{
+    ServedRequests served;
+    QFile file(m_log);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(mark))
+        return served;
+    QSet<QByteArray> connections;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 3)
+            continue;
+        ++served.requests;
+        connections.insert(fields[0]);
+        ++served.protocols[QString::fromLatin1(fields[1])];
+    }
+    served.connections = int(connections.size());
+    return served;
 }
 
 bool NginxServer::start(const QString &scratch, const QString &root)
@@ -98,6 +132,20 @@ bool NginxServer::start(const QString &scratch, const QString &root)
     text.replace(QStringLiteral("%SCRATCH%"), scratch);
     text.replace(QStringLiteral("%ROOT%"), root);
     text.replace(QStringLiteral("%PORT%"), QString::number(m_port));
+    text.replace(QStringLiteral("%ACCESS_LOG%"),
+                 m_options.logRequests ? QStringLiteral("access_log %1 requests;").arg(m_log)
+                                       : QStringLiteral("access_log off;"));
+    const bool secure = !m_options.certificate.isEmpty();
+    text.replace(QStringLiteral("%LISTEN_OPTIONS%"),
+                 secure ? QStringLiteral(" ssl http2") : QString());
+    QStringList serverOptions;
+    if (secure)
+        serverOptions << QStringLiteral("ssl_certificate %1;").arg(m_options.certificate)
+                      << QStringLiteral("ssl_certificate_key %1;").arg(m_options.key);
+    if (!m_options.limitRate.isEmpty())
+        serverOptions << QStringLiteral("limit_rate %1;").arg(m_options.limitRate);
+    text.replace(QStringLiteral("%SERVER_OPTIONS%"),
+                 serverOptions.join(QLatin1String("\n        ")));
     const QString configuration = QDir(scratch).filePath(QStringLiteral("nginx.conf"));
     QFile file(configuration);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)

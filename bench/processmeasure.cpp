@@ -1,17 +1,37 @@
 #include "processmeasure.h"
 
-#include <chrono>
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QList>
+
+#include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace quorrin::bench {
+namespace {
+
+// bench_spawn, beside this program.
+std::string spawner()
+{
+    const QFileInfo self(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+    return QFile::encodeName(self.dir().filePath(QStringLiteral("bench_spawn"))).toStdString();
+}
+
+} // namespace
 
 ProcessCost runMeasured(const QStringList &command)
 {
-    std::vector<std::string> arguments;
+    // The command starts from bench_spawn, whose own memory is too small to count in its
+    // figures (see spawn.cpp); bench_spawn reports them through a pipe.
+    int report[2];
+    ProcessCost cost;
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return cost;
+    std::vector<std::string> arguments{spawner(), std::to_string(report[1])};
     for (const QString &argument : command)
         arguments.push_back(argument.toStdString());
     std::vector<char *> argv;
@@ -19,24 +39,28 @@ ProcessCost runMeasured(const QStringList &command)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    ProcessCost cost;
-    const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
-        ::execvp(argv[0], argv.data());
+        ::fcntl(report[1], F_SETFD, 0); // bench_spawn writes its report there
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    if (child < 0)
-        return cost;
+    ::close(report[1]);
     int status = 0;
-    rusage usage{};
-    // wait4 gives the child's own peak resident set, which getrusage(RUSAGE_CHILDREN) would
-    // mix with that of every earlier child.
-    if (::wait4(child, &status, 0, &usage) != child)
+    const bool waited = child > 0 && ::waitpid(child, &status, 0) == child;
+    QByteArray text;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, got);
+    ::close(report[0]);
+
+    const QList<QByteArray> fields = text.trimmed().split(' ');
+    if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || fields.size() != 3)
         return cost;
-    cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    cost.peakKiB = usage.ru_maxrss;
-    cost.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int commandStatus = fields[2].toInt();
+    cost.seconds = fields[0].toDouble();
+    cost.peakKiB = fields[1].toLong();
+    cost.exitCode = WIFEXITED(commandStatus) ? WEXITSTATUS(commandStatus) : -1;
     return cost;
 }
 

@@ -11,7 +11,8 @@ struct ProcessCost {
     int exitCode = -1;  // -1 when it did not exit normally
 };
 
-// Runs `command` (program and arguments, looked up in PATH) and waits for it.
+// Runs `command` (program and arguments, looked up in PATH) and waits for it, through
+// bench_spawn in this program's directory, so that the figures are the command's alone.
 ProcessCost runMeasured(const QStringList &command);
 
 } // namespace quorrin::bench
