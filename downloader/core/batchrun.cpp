@@ -216,10 +216,17 @@ void BatchRun::schedule()
 
 // Only what needs nothing made nor chosen before its turn goes early, and never beside an
 // earlier entry for the same path, which would take the name it is to number.
-bool BatchRun::mayStartEarly(int index) const
+bool BatchRun::mayStartEarly(int index)
 {
     const QString &path = m_entries[index].path;
-    if (!checkPathLimits(path) || !holdingDirectoryExists(path))
+    // A directory found once stays for the rest of the run, as far as going early goes.
+    const QString directory = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (!m_directories.contains(directory)) {
+        if (!holdingDirectoryExists(path))
+            return false;
+        m_directories.insert(directory);
+    }
+    if (!checkPathLimits(path, true))
         return false;
     const QString &host = m_hosts[index];
     const bool oneAtATime = m_oneAtATime.contains(host);

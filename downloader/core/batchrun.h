@@ -88,7 +88,7 @@ private:
     Result<bool> landingOrExists(const QString &path) const;
     void abandon(int index);
     void schedule();
-    bool mayStartEarly(int index) const;
+    bool mayStartEarly(int index);
     void startTransfer(int index, const QString &near);
     Result<bool> claimedOrExists(const QString &path) const;
     void transferEnded(int index, const DownloadResult &result);
@@ -110,6 +110,7 @@ private:
     QString m_shownPath;          // the path the turn's entry shows
     QSet<QString> m_claimed;      // part targets of the transfers under way
     QSet<QString> m_landing;      // targets of the grouped entries that are landing
+    QSet<QString> m_directories;  // the holding directories found, to go early into
     FreeNames m_targetNames;      // the numbered targets chosen at the turns
     FreeNames m_partNames;        // the numbered names of part files, beside the claimed ones
     QSet<QString> m_oneAtATime;   // hosts that said they were too busy

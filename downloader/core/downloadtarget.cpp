@@ -22,9 +22,9 @@ Result<> makeDirectory(const QString &path)
 }
 
 // A refusal is the entry's last word: nothing is made or sent for it.
-void refuseOverLimits(DownloadTarget &target)
+void refuseOverLimits(DownloadTarget &target, bool holdingDirectoryExists)
 {
-    if (const Result<> limits = checkPathLimits(target.path); !limits) {
+    if (const Result<> limits = checkPathLimits(target.path, holdingDirectoryExists); !limits) {
         target.causes << limits.cause();
         target.usable = false;
     }
@@ -105,12 +105,18 @@ DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exi
                              const FreeNameSearch &freeName)
 {
     DownloadTarget target{storedPath, {}, true};
+    // Where the deepest directory is found, so are all the others: nothing to make.
+    const QStringList prefixes = directoryPrefixes(storedPath);
+    const Result<bool> holding = prefixes.isEmpty() ? Result<bool>(true) : exists(prefixes.last());
+    const bool found = holding && holding.value();
     // A name the file system cannot hold is refused before anything is made or sent.
-    refuseOverLimits(target);
+    refuseOverLimits(target, found);
     if (!target.usable)
         return target;
-    if (const Result<> made = CreatePathDirectories(target.path); !made)
-        target.causes << made.cause();
+    if (!found) {
+        if (const Result<> made = CreatePathDirectories(target.path); !made)
+            target.causes << made.cause();
+    }
     // Nothing that stands at the path is replaced, nor what may stand at a path that could not
     // be tested: a numbered name is chosen instead.
     const Result<bool> taken = exists(target.path);
@@ -121,7 +127,7 @@ DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exi
             freeName ? freeName(target.path) : findFreeName(target.path, exists);
         target.causes << free.causes;
         target.path = free.path;
-        refuseOverLimits(target); // a number makes the name longer
+        refuseOverLimits(target, found); // a number makes the name longer
     }
     return target;
 }

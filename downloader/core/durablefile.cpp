@@ -78,32 +78,6 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int
     return syncDirectoryOf(path);
 }
 
-Result<> appendToFile(const QString &path, const QByteArray &contents)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Failure{systemErrorCause(errno)};
-    const int error = writeAll(fd, contents);
-    ::close(fd);
-    if (error != 0)
-        return Failure{systemErrorCause(error)};
-    return {};
-}
-
-Result<> syncFile(const QString &path)
-{
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return Failure{systemErrorCause(errno)};
-    const int error = ::fdatasync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    if (error != 0)
-        return Failure{systemErrorCause(error)};
-    return {};
-}
-
 Result<> removeFileDurably(const QString &path)
 {
     if (::unlink(QFile::encodeName(path).constData()) != 0)

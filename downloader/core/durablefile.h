@@ -17,11 +17,6 @@ namespace quorrin::downloader {
 // failure `path` keeps what it held and the new file is gone.
 Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode = 0600);
 
-// Appends `contents` to the regular file at `path`, never through a link nor to a new file.
-Result<> appendToFile(const QString &path, const QByteArray &contents);
-// Waits until the data of the file at `path` is on the disk.
-Result<> syncFile(const QString &path);
-
 // Removes `path` and syncs its directory; a path where nothing stands is success.
 Result<> removeFileDurably(const QString &path);
 

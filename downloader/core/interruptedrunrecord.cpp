@@ -98,18 +98,11 @@ Result<> InterruptedRunRecord::write(const QList<InterruptedEntry> &entries) con
     return replaceFileDurably(m_path, serializeInterruptedRun(entries));
 }
 
-Result<> InterruptedRunRecord::append(const QByteArray &lines) const
+std::unique_ptr<AppendFile> InterruptedRunRecord::openLog() const
 {
     if (!owned())
-        return notOwned(m_lock);
-    return appendToFile(m_path, lines);
-}
-
-Result<> InterruptedRunRecord::sync() const
-{
-    if (!owned())
-        return notOwned(m_lock);
-    return syncFile(m_path);
+        return nullptr;
+    return std::make_unique<AppendFile>(m_path);
 }
 
 Result<> InterruptedRunRecord::remove() const

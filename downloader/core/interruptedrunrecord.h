@@ -1,11 +1,14 @@
 #pragma once
 
+#include "appendfile.h"
 #include "filelock.h"
 #include "interruptedrun.h"
 #include "result.h"
 
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 namespace quorrin::downloader {
 
@@ -40,11 +43,9 @@ public:
     // on disk at any moment, whole. An empty list removes it. Readable and writable by its
     // user alone.
     Result<> write(const QList<InterruptedEntry> &entries) const;
-    // Appends log lines (loggedEntry(), loggedEnd()) to the record; a crash may cut the last one
-    // short, which the reader then ignores. They reach the disk with the next sync().
-    Result<> append(const QByteArray &lines) const;
-    // Waits until what was appended is on the disk.
-    Result<> sync() const;
+    // The record, open to append log lines to (loggedEntry(), loggedEnd()); a crash may cut
+    // the last one short, which the reader then ignores. Nothing without the lock.
+    std::unique_ptr<AppendFile> openLog() const;
     // Removes the record, for a run that reached its last entry or a reset.
     Result<> remove() const;
 

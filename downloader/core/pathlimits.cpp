@@ -35,7 +35,7 @@ QByteArray lastName(const QString &path)
 
 } // namespace
 
-Result<> checkPathLimits(const QString &path)
+Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
 {
     const QByteArray encoded = QFile::encodeName(path);
     const bool absolute = encoded.startsWith('/');
@@ -49,8 +49,12 @@ Result<> checkPathLimits(const QString &path)
 
     const QStringList prefixes = directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
+    if (holdingDirectoryExists && !prefixes.isEmpty()) {
+        ancestor = QFile::encodeName(prefixes.last());
+        missing = prefixes.size();
+    }
     // The nearest existing directory is found from the deepest up: most often the first.
-    for (qsizetype i = prefixes.size(); i-- > 0;) {
+    for (qsizetype i = prefixes.size(); i-- > missing;) {
         const QByteArray prefix = QFile::encodeName(prefixes.at(i));
         struct stat status;
         if (::stat(prefix.constData(), &status) == 0) {

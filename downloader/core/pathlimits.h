@@ -10,6 +10,7 @@ namespace quorrin::downloader {
 // name, or the name of a directory still to be made on the way, is longer than the file system
 // of the nearest existing directory allows (NAME_MAX, in bytes), or the whole path is longer
 // than the system allows (PATH_MAX). A failure carries its French cause for the report.
-Result<> checkPathLimits(const QString &path);
+// A caller that knows the directory holding `path` exists says so, and saves the look for it.
+Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists = false);
 
 } // namespace quorrin::downloader

@@ -3,6 +3,7 @@
 #include "diskqueue.h"
 #include "interruptedrunrecord.h"
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -29,15 +30,16 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
         {
             const std::lock_guard lock(mutex);
             current = ++generation;
-            written = false;
+            file.reset();
             waiting.clear();
         }
         disk->post([this, self = shared_from_this(), current, entries = std::move(entries)] {
             const bool ok = bool(record.write(entries)) && !entries.isEmpty();
+            std::shared_ptr<AppendFile> opened = ok ? record.openLog() : nullptr;
             const std::lock_guard lock(mutex);
-            if (current != generation || !ok)
+            if (current != generation || !opened || !opened->failure().isEmpty())
                 return;
-            written = true;
+            file = std::move(opened);
             appendNow(std::exchange(waiting, {}));
         });
         return current;
@@ -49,26 +51,28 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
         const std::lock_guard lock(mutex);
         if (of && *of != generation)
             return;
-        if (written)
+        if (file)
             appendNow(line);
         else
             waiting += line;
     }
 
-    // Appended at once, so that a kill right after an entry ends does not bring it back; the
-    // disk confirms it a little later, once for many lines.
+    // Appended at once, so that a kill right after an entry ends does not bring it back. The
+    // disk confirms the lines a little later, once a second at most: a line lost to a power
+    // cut only brings back an entry whose file is there, which lands again under a number.
     void appendNow(const QByteArray &lines)
     {
-        if (lines.isEmpty() || !record.append(lines))
+        if (lines.isEmpty() || !file->append(lines))
             return;
-        if (std::exchange(syncDue, true))
+        const auto now = std::chrono::steady_clock::now();
+        if (syncDue || now - lastSync < std::chrono::seconds(1))
             return;
-        disk->post([this, self = shared_from_this()] {
-            {
-                const std::lock_guard lock(mutex);
-                syncDue = false;
-            }
-            static_cast<void>(record.sync());
+        syncDue = true;
+        lastSync = now;
+        disk->post([this, self = shared_from_this(), log = file] {
+            static_cast<void>(log->sync());
+            const std::lock_guard lock(mutex);
+            syncDue = false;
         });
     }
 
@@ -76,9 +80,10 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
     const std::shared_ptr<DiskQueue> disk;
     std::mutex mutex; // guards what follows, and every append
     quint64 generation = 0;
-    bool written = false; // the generation's entries are on disk
-    QByteArray waiting;   // its log lines until then
+    std::shared_ptr<AppendFile> file; // the generation's log, once its entries are on disk
+    QByteArray waiting;               // its log lines until then
     bool syncDue = false;
+    std::chrono::steady_clock::time_point lastSync;
 };
 
 RunRecorder::RunRecorder(const QString &dataDirectory)
