@@ -134,6 +134,8 @@ void Job::committed(const DownloadResult &result)
     if (result.ok && options.landed)
         options.landed(result.path);
     const std::lock_guard lock(mutex);
+    if (result.ok)
+        file.reset(); // closed and at its target: nothing of it is left to the disk queue
     finish(result);
 }
 

@@ -27,7 +27,6 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     , m_entries(std::move(entries))
     , m_slots(m_entries.size())
     , m_targetNames([this](const QString &path) { return landingOrExists(path); })
-    , m_partNames([this](const QString &path) { return claimedOrExists(path); })
 {
     for (const RunEntry &entry : m_entries) {
         m_cleanPaths << QDir::cleanPath(entry.path);
@@ -120,7 +119,7 @@ bool BatchRun::beginTurn()
     if (m_oneAtATime.contains(m_hosts.value(index)))
         makeWay(index);
     if (slot.state == State::Waiting)
-        startTransfer(index, target.path);
+        startTransfer(index);
     if (slot.state == State::Arrived && target.causes.isEmpty())
         landGroup(index, target.path);
     else
@@ -208,7 +207,7 @@ void BatchRun::schedule()
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
     for (int index = m_turn + 1; index < ahead && onLine < MaxTransfers; ++index) {
         if (m_slots[index].state == State::Waiting && mayStartEarly(index)) {
-            startTransfer(index, m_entries[index].path);
+            startTransfer(index);
             ++onLine;
         }
     }
@@ -240,15 +239,20 @@ bool BatchRun::mayStartEarly(int index)
     return true;
 }
 
-// The part file is named after `near`, or after a free name beside it that no other transfer
-// of the run uses.
-void BatchRun::startTransfer(int index, const QString &near)
+// The part file is named after the stored path, or, when another transfer of the run uses
+// that name, after the first numbered one that none uses: the same name whether the entry goes
+// early or at its turn, and in the next run, which continues it.
+void BatchRun::startTransfer(int index)
 {
     Slot &slot = m_slots[index];
     // A transfer that made way goes on with the part file it kept, which stayed claimed.
     if (!std::exchange(slot.parked, false)) {
-        const Result<bool> taken = claimedOrExists(near);
-        slot.partTarget = taken && !taken.value() ? near : m_partNames.find(near).path;
+        const QString &stored = m_entries[index].path;
+        slot.partTarget = !m_claimed.contains(stored)
+                              ? stored
+                              : findFreeName(stored, [this](const QString &path) {
+                                    return Result<bool>(m_claimed.contains(path));
+                                }).path;
         m_claimed.insert(slot.partTarget);
     }
     TransferOptions options = transferOptions;
@@ -273,13 +277,6 @@ void BatchRun::startTransfer(int index, const QString &near)
         if (index == m_turn)
             Q_EMIT progress(received, total);
     });
-}
-
-Result<bool> BatchRun::claimedOrExists(const QString &path) const
-{
-    if (m_claimed.contains(path))
-        return true;
-    return testExistence(path);
 }
 
 void BatchRun::transferEnded(int index, const DownloadResult &result)
@@ -336,9 +333,16 @@ void BatchRun::release(int index)
         m_claimed.remove(slot.partTarget);
     if (slot.transfer) {
         slot.transfer->disconnect(this);
-        slot.transfer->deleteLater();
-        slot.transfer = nullptr;
+        // Many end at once; they go together, once nothing of theirs is on the stack.
+        if (m_released.empty())
+            QMetaObject::invokeMethod(this, &BatchRun::deleteReleased, Qt::QueuedConnection);
+        m_released.push_back(std::exchange(slot.transfer, nullptr));
     }
+}
+
+void BatchRun::deleteReleased()
+{
+    qDeleteAll(std::exchange(m_released, {}));
 }
 
 int BatchRun::transfersOnLine() const

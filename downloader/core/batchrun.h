@@ -89,13 +89,13 @@ private:
     void abandon(int index);
     void schedule();
     bool mayStartEarly(int index);
-    void startTransfer(int index, const QString &near);
-    Result<bool> claimedOrExists(const QString &path) const;
+    void startTransfer(int index);
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
     int firstOnHost(const QString &host) const;
     void makeWay(int index);
     void release(int index);
+    void deleteReleased();
     int transfersOnLine() const;
 
     QList<RunEntry> m_entries;
@@ -106,14 +106,14 @@ private:
     bool m_running = false;
     bool m_inTurns = false;
     RunRecorder *m_recorder = nullptr;
-    RunRecorder::EndMark m_ended; // marks an entry of the record as ended
-    QString m_shownPath;          // the path the turn's entry shows
-    QSet<QString> m_claimed;      // part targets of the transfers under way
-    QSet<QString> m_landing;      // targets of the grouped entries that are landing
-    QSet<QString> m_directories;  // the holding directories found, to go early into
-    FreeNames m_targetNames;      // the numbered targets chosen at the turns
-    FreeNames m_partNames;        // the numbered names of part files, beside the claimed ones
-    QSet<QString> m_oneAtATime;   // hosts that said they were too busy
+    RunRecorder::EndMark m_ended;       // marks an entry of the record as ended
+    QString m_shownPath;                // the path the turn's entry shows
+    QSet<QString> m_claimed;            // part targets of the transfers under way
+    QSet<QString> m_landing;            // targets of the grouped entries that are landing
+    QSet<QString> m_directories;        // the holding directories found, to go early into
+    std::vector<Transfer *> m_released; // transfers that ended, to be deleted
+    FreeNames m_targetNames;            // the numbered targets chosen at the turns
+    QSet<QString> m_oneAtATime;         // hosts that said they were too busy
 
 public:
     // Adds `entries` after the last one while the run goes: each is transferred, lands and is

@@ -95,7 +95,6 @@ private:
     void showPageMenu(const QPoint &at);
     void selectAddressForNextPaste();
     int queuedCount() const;
-    bool wouldQueue(const QString &address) const;
     int queueAddresses(const QStringList &addresses);
     void tellNotQueued(int count);
     void txtPathChange();

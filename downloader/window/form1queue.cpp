@@ -166,29 +166,39 @@ void Form1::txtPageChange()
     ListDl->addItem(*name);
 }
 
-// Each address goes through the box's Change as if pasted alone; returns how many found the
-// queue full.
+// Each address is queued as one pasted alone would be (the box's Change for each in turn),
+// and the boxes and the list are brought up to date once, for all of them: a paste of a
+// full queue's lines would otherwise lay the boxes out and notify their readers tens of
+// thousands of times. Returns how many found the queue full.
 int Form1::queueAddresses(const QStringList &addresses)
 {
+    if (addresses.isEmpty())
+        return 0;
     int notQueued = 0;
-    for (const QString &address : addresses) {
-        if (m_queue.isFull()) {
-            notQueued += wouldQueue(address) ? 1 : 0;
+    QStringList names;
+    QString path = txtPath->text();
+    const bool wasEmpty = m_queue.isEmpty();
+    for (const QString &line : addresses) {
+        const QString address = line.left(txtPage->maxLength()); // as the box would hold it
+        const std::optional<QString> name = fileNameFromAddress(address);
+        const std::optional<QString> at = name ? pathInSameDirectory(path, *name) : std::nullopt;
+        if (!at)
+            continue;
+        if (!m_queue.append(*name, address, *at)) {
+            ++notQueued;
             continue;
         }
-        // The box may hold this very address already: set again, it would change nothing and
-        // queue nothing.
-        setTextQuietly(txtPage, QString());
-        txtPage->setText(address);
+        names << *name;
+        path = *at;
     }
+    setTextQuietly(txtPage, addresses.last().left(txtPage->maxLength()));
+    if (names.isEmpty())
+        return notQueued;
+    setTextQuietly(txtPath, path);
+    if (wasEmpty)
+        ListDl->clear();
+    ListDl->addItems(names);
     return notQueued;
-}
-
-// Whether a paste of `address` queues an entry where the queue has room.
-bool Form1::wouldQueue(const QString &address) const
-{
-    const std::optional<QString> name = fileNameFromAddress(address);
-    return name && pathInSameDirectory(txtPath->text(), *name);
 }
 
 HandOverReply Form1::queueHandedAddresses(const QStringList &addresses)
