@@ -231,7 +231,7 @@ void printSummary(const BatchOptions &options, int runs, const Figures &figures)
     };
     std::printf("\n%d files of %lld bytes over loopback, median of %d runs:\n", options.files,
                 options.fileBytes, runs);
-    line("Quorrin's window", median(window), "  from the click until the handler returns");
+    line("Quorrin's window", median(window), "  from the paste until the run has ended");
     line("FileDownloader alone", median(downloader), "");
     line("curl -K, one process", median(curl), "");
     line("curl -K; sync", median(curlSynced), "  (the same guarantee: every file on disk)");

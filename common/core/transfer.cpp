@@ -22,9 +22,9 @@ public:
         return true;
     }
 
-    void arrived() override
+    void arrived(bool multiplexed) override
     {
-        tell([](Transfer *owner) { Q_EMIT owner->arrived(); });
+        tell([multiplexed](Transfer *owner) { Q_EMIT owner->arrived(multiplexed); });
     }
 
     void serverBusy() override

@@ -105,7 +105,9 @@ Q_SIGNALS:
     // its target.
     void finished(const quorrin::DownloadResult &result);
     // For a download made with landLater: all its data has arrived and waits for land().
-    void arrived();
+    // `multiplexed` when it came over a connection that carries several transfers at once
+    // (HTTP/2 or later): its server takes more requests at once than a connection each.
+    void arrived(bool multiplexed);
     // The server answered that it is too busy for this request; another try follows.
     void serverBusy();
 

@@ -26,7 +26,7 @@ public:
     // The engine goes away with the process while the job is not over: it never finishes.
     virtual void abandoned() = 0;
     // All the data is in the part file of a job that lands later.
-    virtual void arrived() {}
+    virtual void arrived(bool /*multiplexed*/) {}
     // The server answered that it is too busy (429 or 503); another try follows.
     virtual void serverBusy() {}
 };

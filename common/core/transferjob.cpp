@@ -97,7 +97,7 @@ void Job::settleNow()
         ready = true;
         if (!landAt) {
             if (observer)
-                observer->arrived();
+                observer->arrived(multiplexed);
             return; // lands when its owner says where
         }
     }

@@ -50,6 +50,7 @@ struct Job : std::enable_shared_from_this<Job> {
     std::unique_ptr<PartFile> file;
     std::optional<QString> landAt; // where the complete file goes, once known
     bool ready = false;            // the complete data is accepted, the disk writing it
+    bool multiplexed = false;      // the complete answer came over HTTP/2 or later
     bool keepData = false;         // what is left of the file stays for a later transfer
     bool landed = false;           // it ended with the complete file at its target
     QByteArray body;

@@ -254,12 +254,15 @@ bool endTry(Job &job, CURLcode code)
         return false;
     }
     job.stage = Stage::Complete;
+    long version = 0;
+    curl_easy_getinfo(job.easy.get(), CURLINFO_HTTP_VERSION, &version);
+    job.multiplexed = version >= CURL_HTTP_VERSION_2_0;
     // A small file with nothing to check waits for its target here: what the disk thread
     // would do for it costs more than the trip there.
     if (!job.landAt && !job.options.acceptData && job.file->size() < SmallFile) {
         job.ready = true;
         if (job.observer)
-            job.observer->arrived();
+            job.observer->arrived(job.multiplexed);
         return false;
     }
     job.settle();

@@ -203,12 +203,19 @@ void BatchRun::schedule()
 {
     if (!m_running)
         return;
-    int onLine = transfersOnLine();
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
-    for (int index = m_turn + 1; index < ahead && onLine < MaxTransfers; ++index) {
-        if (m_slots[index].state == State::Waiting && mayStartEarly(index)) {
+    // Transfers over connections of their own, and those that share their server's one.
+    int onLine[2] = {0, 0};
+    for (int index = m_turn; index < ahead; ++index)
+        if (m_slots[index].state == State::Transferring)
+            ++onLine[m_multiplexed.contains(m_hosts[index])];
+    for (int index = m_turn + 1; index < ahead; ++index) {
+        if (m_slots[index].state != State::Waiting)
+            continue;
+        const bool shared = m_multiplexed.contains(m_hosts[index]);
+        if (onLine[shared] < (shared ? MaxAhead : MaxTransfers) && mayStartEarly(index)) {
             startTransfer(index);
-            ++onLine;
+            ++onLine[shared];
         }
     }
 }
@@ -268,8 +275,10 @@ void BatchRun::startTransfer(int index)
     slot.state = State::Transferring;
     connect(slot.transfer, &Transfer::finished, this,
             [this, index](const DownloadResult &result) { transferEnded(index, result); });
-    connect(slot.transfer, &Transfer::arrived, this, [this, index] {
+    connect(slot.transfer, &Transfer::arrived, this, [this, index](bool multiplexed) {
         m_slots[index].state = State::Arrived;
+        if (multiplexed)
+            m_multiplexed.insert(m_hosts[index]);
         schedule();
     });
     connect(slot.transfer, &Transfer::serverBusy, this, [this, index] { serverBusy(index); });
@@ -343,13 +352,6 @@ void BatchRun::release(int index)
 void BatchRun::deleteReleased()
 {
     qDeleteAll(std::exchange(m_released, {}));
-}
-
-int BatchRun::transfersOnLine() const
-{
-    const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
-    return int(std::count_if(m_slots.begin() + m_turn, m_slots.begin() + ahead,
-                             [](const Slot &slot) { return slot.state == State::Transferring; }));
 }
 
 bool BatchRun::append(QList<RunEntry> entries)

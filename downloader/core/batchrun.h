@@ -31,10 +31,13 @@ using RunEntry = InterruptedEntry;
 class BatchRun : public QObject {
     Q_OBJECT
 public:
-    // Transfers under way at once, in all; browsers open six connections to a host.
+    // Transfers under way at once over connections of their own, in all; browsers open six
+    // connections to a host.
     static constexpr int MaxTransfers = 6;
-    // Entries ahead of the turn that may hold a part file open.
-    static constexpr int MaxAhead = 32;
+    // Entries ahead of the turn that may hold a part file open; also the transfers at once to
+    // a server that carries several over one connection (HTTP/2), as browsers keep up to the
+    // server's limit of streams, which is larger.
+    static constexpr int MaxAhead = 64;
 
     explicit BatchRun(QList<RunEntry> entries, QObject *parent = nullptr);
     ~BatchRun() override;
@@ -96,7 +99,6 @@ private:
     void makeWay(int index);
     void release(int index);
     void deleteReleased();
-    int transfersOnLine() const;
 
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
@@ -114,6 +116,7 @@ private:
     std::vector<Transfer *> m_released; // transfers that ended, to be deleted
     FreeNames m_targetNames;            // the numbered targets chosen at the turns
     QSet<QString> m_oneAtATime;         // hosts that said they were too busy
+    QSet<QString> m_multiplexed;        // hosts that carry several transfers over one connection
 
 public:
     // Adds `entries` after the last one while the run goes: each is transferred, lands and is
