@@ -12,6 +12,7 @@
 #include "shellopen.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
@@ -21,7 +22,6 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QTimer>
 #include <QWindow>
 
@@ -64,20 +64,22 @@ void showAndSettle(QWidget &window)
 
 // The first report row that names an error, with its cause; nothing when every entry ended
 // with its finished row alone.
-std::optional<QString> reportProblem(const QListWidget &report, qsizetype entries)
+std::optional<QString> reportProblem(const QAbstractItemView &report, qsizetype entries)
 {
-    for (int row = 0; row < report.count(); ++row) {
-        const QListWidgetItem *item = report.item(row);
-        if (item->text().startsWith(QLatin1String("Erreur pour ")))
-            return item->text() + QLatin1String(": ") + item->toolTip();
+    const QAbstractItemModel &rows = *report.model();
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QString text = rows.index(row, 0).data().toString();
+        if (text.startsWith(QLatin1String("Erreur pour ")))
+            return text + QLatin1String(": ") + rows.index(row, 0).data(Qt::ToolTipRole).toString();
     }
-    if (report.count() != 2 * entries)
-        return QStringLiteral("%1 report rows for %2 entries").arg(report.count()).arg(entries);
+    if (rows.rowCount() != 2 * entries)
+        return QStringLiteral("%1 report rows for %2 entries").arg(rows.rowCount()).arg(entries);
     return std::nullopt;
 }
 
-std::optional<double> runThroughWindow(const QString &programDirectory,
-                                       const QStringList &addresses)
+// The addresses are the window's alone once pasted, as they would be coming from another
+// program's clipboard: their memory is counted as the window's own.
+std::optional<double> runThroughWindow(const QString &programDirectory, QStringList addresses)
 {
     // Nothing but the downloads: the window's start is to hand nothing to the desktop.
     downloader::Form1::Services services;
@@ -87,7 +89,7 @@ std::optional<double> runThroughWindow(const QString &programDirectory,
     showAndSettle(window);
     auto *page = window.findChild<QLineEdit *>(QStringLiteral("txtPage"));
     auto *button = window.findChild<QAbstractButton *>(QStringLiteral("cmdDownLoad"));
-    auto *report = window.findChild<QListWidget *>(QStringLiteral("listErr"));
+    auto *report = window.findChild<QAbstractItemView *>(QStringLiteral("listErr"));
     if (!page || !button || !report) {
         fail(QStringLiteral("a control of the window is missing"));
         return std::nullopt;
@@ -106,8 +108,11 @@ std::optional<double> runThroughWindow(const QString &programDirectory,
         return std::nullopt;
     }
     window.repaint(); // shown: the list laid out and painted
+    const qsizetype entries = addresses.size();
     std::fprintf(stderr, "paste of %lld lines queued and shown in %.3f s\n",
-                 static_cast<long long>(addresses.size()), double(clock.nsecsElapsed()) / 1e9);
+                 static_cast<long long>(entries), double(clock.nsecsElapsed()) / 1e9);
+    QGuiApplication::clipboard()->clear();
+    addresses.clear();
     button->click();
     // The run goes on in the event loop; it has ended when the window is ready again.
     QEventLoop loop;
@@ -120,7 +125,7 @@ std::optional<double> runThroughWindow(const QString &programDirectory,
     loop.exec();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
 
-    if (const std::optional<QString> problem = reportProblem(*report, addresses.size())) {
+    if (const std::optional<QString> problem = reportProblem(*report, entries)) {
         fail(*problem);
         return std::nullopt;
     }
@@ -173,13 +178,13 @@ int main(int argc, char **argv)
         application.emplace(argc, argv);
 
     const QString programDirectory = QString::fromLocal8Bit(argv[2]);
-    const QStringList addresses = readLines(QString::fromLocal8Bit(argv[3]));
+    QStringList addresses = readLines(QString::fromLocal8Bit(argv[3]));
     if (addresses.isEmpty()) {
         fail(QStringLiteral("no addresses"));
         return 1;
     }
-    const std::optional<double> seconds = window
-                                              ? runThroughWindow(programDirectory, addresses)
-                                              : runThroughDownloader(programDirectory, addresses);
+    const std::optional<double> seconds =
+        window ? runThroughWindow(programDirectory, std::move(addresses))
+               : runThroughDownloader(programDirectory, addresses);
     return seconds && writeSeconds(QString::fromLocal8Bit(argv[4]), *seconds) ? 0 : 1;
 }

@@ -28,10 +28,23 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     , m_slots(m_entries.size())
     , m_targetNames([this](const QString &path) { return landingOrExists(path); })
 {
-    for (const RunEntry &entry : m_entries) {
-        m_cleanPaths << QDir::cleanPath(entry.path);
-        m_hosts << hostOf(entry.address);
+}
+
+// What an entry holds while it is near the turn, made when it is first looked at there.
+BatchRun::Near &BatchRun::near(int index)
+{
+    std::unique_ptr<Near> &near = m_slots[index].near;
+    if (!near) {
+        near = std::make_unique<Near>();
+        near->cleanPath = QDir::cleanPath(m_entries[index].path);
+        const QString host = hostOf(m_entries[index].address);
+        near->host = int(m_hosts.indexOf(host));
+        if (near->host < 0) {
+            near->host = int(m_hosts.size());
+            m_hosts << host;
+        }
     }
+    return *near;
 }
 
 // A run that goes away unfinished keeps what its transfers have brought.
@@ -95,13 +108,14 @@ bool BatchRun::beginTurn()
     const int index = m_turn;
     Slot &slot = m_slots[index];
     Q_EMIT turnBegins(index);
+    Near &entry = near(index);
     if (slot.grouped) {
         // Its target was chosen, at its place in the queue, for the group it lands with.
-        m_shownPath = slot.target;
-        Q_EMIT entryPath(index, slot.target);
-        if (!slot.early)
+        m_shownPath = entry.target;
+        Q_EMIT entryPath(index, entry.target);
+        if (!entry.early)
             return false;
-        endTurn(*slot.early);
+        endTurn(*entry.early);
         return true;
     }
     const DownloadTarget target = prepare(index);
@@ -109,14 +123,14 @@ bool BatchRun::beginTurn()
         Q_EMIT entryFailed(index, cause);
     m_shownPath = target.path;
     Q_EMIT entryPath(index, target.path);
-    if (!target.usable || slot.early) {
-        if (slot.early)
-            Q_EMIT entryFailed(index, slot.early->cause);
+    if (!target.usable || entry.early) {
+        if (entry.early)
+            Q_EMIT entryFailed(index, entry.early->cause);
         abandon(index);
         endTurn(false);
         return true;
     }
-    if (m_oneAtATime.contains(m_hosts.value(index)))
+    if (m_oneAtATime.contains(entry.host))
         makeWay(index);
     if (slot.state == State::Waiting)
         startTransfer(index);
@@ -144,12 +158,12 @@ void BatchRun::landGroup(int first, const QString &target)
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
     for (int index = first + 1; index < ahead; ++index) {
         Slot &slot = m_slots[index];
-        if (slot.state != State::Arrived || slot.early)
+        if (slot.state != State::Arrived || near(index).early)
             break;
         const DownloadTarget next = prepare(index);
         if (!next.usable || !next.causes.isEmpty())
             break; // told at its own turn
-        slot.target = next.path;
+        near(index).target = next.path;
         slot.grouped = true;
         m_landing.insert(next.path);
         group.emplace_back(slot.transfer, next.path);
@@ -174,11 +188,13 @@ void BatchRun::endTurn(const DownloadResult &result)
     endTurn(result.ok);
 }
 
-// A file that landed has been marked ended already, by its landing.
+// A file that landed has been marked ended already, by its landing. Nothing of the entry
+// stays but its state.
 void BatchRun::endTurn(bool landed)
 {
     if (!landed && m_ended)
         m_ended(m_turn);
+    m_slots[m_turn].near.reset();
     Q_EMIT turnEnds(m_turn);
     ++m_turn;
 }
@@ -191,9 +207,9 @@ void BatchRun::abandon(int index)
         slot.transfer->cancel();
         release(index);
     } else if (slot.parked) {
-        discardPartial(m_entries[index].address, slot.partTarget);
+        discardPartial(m_entries[index].address, near(index).partTarget);
         slot.parked = false;
-        m_claimed.remove(slot.partTarget);
+        m_claimed.remove(near(index).partTarget);
     }
     slot.state = State::Ended;
 }
@@ -208,11 +224,11 @@ void BatchRun::schedule()
     int onLine[2] = {0, 0};
     for (int index = m_turn; index < ahead; ++index)
         if (m_slots[index].state == State::Transferring)
-            ++onLine[m_multiplexed.contains(m_hosts[index])];
+            ++onLine[m_multiplexed.contains(near(index).host)];
     for (int index = m_turn + 1; index < ahead; ++index) {
         if (m_slots[index].state != State::Waiting)
             continue;
-        const bool shared = m_multiplexed.contains(m_hosts[index]);
+        const bool shared = m_multiplexed.contains(near(index).host);
         if (onLine[shared] < (shared ? MaxAhead : MaxTransfers) && mayStartEarly(index)) {
             startTransfer(index);
             ++onLine[shared];
@@ -234,13 +250,13 @@ bool BatchRun::mayStartEarly(int index)
     }
     if (!checkPathLimits(path, true))
         return false;
-    const QString &host = m_hosts[index];
-    const bool oneAtATime = m_oneAtATime.contains(host);
+    const Near &entry = near(index);
+    const bool oneAtATime = m_oneAtATime.contains(entry.host);
     for (int earlier = m_turn; earlier < index; ++earlier) {
         const State state = m_slots[earlier].state;
-        if (state != State::Ended && m_cleanPaths[earlier] == m_cleanPaths[index])
+        if (state != State::Ended && near(earlier).cleanPath == entry.cleanPath)
             return false;
-        if (oneAtATime && state == State::Transferring && m_hosts[earlier] == host)
+        if (oneAtATime && state == State::Transferring && near(earlier).host == entry.host)
             return false;
     }
     return true;
@@ -253,14 +269,15 @@ void BatchRun::startTransfer(int index)
 {
     Slot &slot = m_slots[index];
     // A transfer that made way goes on with the part file it kept, which stayed claimed.
+    Near &entry = near(index);
     if (!std::exchange(slot.parked, false)) {
         const QString &stored = m_entries[index].path;
-        slot.partTarget = !m_claimed.contains(stored)
-                              ? stored
-                              : findFreeName(stored, [this](const QString &path) {
-                                    return Result<bool>(m_claimed.contains(path));
-                                }).path;
-        m_claimed.insert(slot.partTarget);
+        entry.partTarget = !m_claimed.contains(stored)
+                               ? stored
+                               : findFreeName(stored, [this](const QString &path) {
+                                     return Result<bool>(m_claimed.contains(path));
+                                 }).path;
+        m_claimed.insert(entry.partTarget);
     }
     TransferOptions options = transferOptions;
     options.keepPartial = true;
@@ -271,14 +288,14 @@ void BatchRun::startTransfer(int index)
     options.freePath = [stored = m_entries[index].path](const QString &) {
         return nextFreePath(stored);
     };
-    slot.transfer = startDownload(m_entries[index].address, slot.partTarget, options, this);
+    slot.transfer = startDownload(m_entries[index].address, entry.partTarget, options, this);
     slot.state = State::Transferring;
     connect(slot.transfer, &Transfer::finished, this,
             [this, index](const DownloadResult &result) { transferEnded(index, result); });
     connect(slot.transfer, &Transfer::arrived, this, [this, index](bool multiplexed) {
         m_slots[index].state = State::Arrived;
         if (multiplexed)
-            m_multiplexed.insert(m_hosts[index]);
+            m_multiplexed.insert(near(index).host);
         schedule();
     });
     connect(slot.transfer, &Transfer::serverBusy, this, [this, index] { serverBusy(index); });
@@ -293,9 +310,10 @@ void BatchRun::transferEnded(int index, const DownloadResult &result)
     release(index);
     Slot &slot = m_slots[index];
     slot.state = State::Ended;
-    m_landing.remove(slot.target);
+    Near &entry = near(index);
+    m_landing.remove(entry.target);
     if (index != m_turn) {
-        slot.early = result; // told at its turn
+        entry.early = result; // told at its turn
         schedule();
         return;
     }
@@ -307,15 +325,16 @@ void BatchRun::transferEnded(int index, const DownloadResult &result)
 // wait, keeping what they have, until the host is free.
 void BatchRun::serverBusy(int index)
 {
-    m_oneAtATime.insert(m_hosts[index]);
-    makeWay(std::max(m_turn, firstOnHost(m_hosts[index])));
+    const int host = near(index).host;
+    m_oneAtATime.insert(host);
+    makeWay(std::max(m_turn, firstOnHost(host)));
 }
 
-int BatchRun::firstOnHost(const QString &host) const
+int BatchRun::firstOnHost(int host)
 {
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
     for (int index = m_turn; index < ahead; ++index)
-        if (m_slots[index].state == State::Transferring && m_hosts[index] == host)
+        if (m_slots[index].state == State::Transferring && near(index).host == host)
             return index;
     return m_turn;
 }
@@ -326,7 +345,8 @@ void BatchRun::makeWay(int index)
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
     for (int other = m_turn; other < ahead; ++other) {
         Slot &slot = m_slots[other];
-        if (other == index || slot.state != State::Transferring || m_hosts[other] != m_hosts[index])
+        if (other == index || slot.state != State::Transferring ||
+            near(other).host != near(index).host)
             continue;
         slot.transfer->stop();
         slot.parked = true;
@@ -338,8 +358,8 @@ void BatchRun::makeWay(int index)
 void BatchRun::release(int index)
 {
     Slot &slot = m_slots[index];
-    if (!slot.parked)
-        m_claimed.remove(slot.partTarget);
+    if (!slot.parked && slot.near)
+        m_claimed.remove(slot.near->partTarget);
     if (slot.transfer) {
         slot.transfer->disconnect(this);
         // Many end at once; they go together, once nothing of theirs is on the stack.
@@ -358,10 +378,6 @@ bool BatchRun::append(QList<RunEntry> entries)
 {
     if (!m_running)
         return false;
-    for (const RunEntry &entry : entries) {
-        m_cleanPaths << QDir::cleanPath(entry.path);
-        m_hosts << hostOf(entry.address);
-    }
     if (m_recorder)
         m_recorder->extend(entries);
     m_entries.append(std::move(entries));

@@ -71,15 +71,22 @@ Q_SIGNALS:
     void finished();
 
 private:
-    enum class State { Waiting, Transferring, Arrived, Ended };
-    struct Slot {
-        State state = State::Waiting;
-        Transfer *transfer = nullptr;
+    enum class State : quint8 { Waiting, Transferring, Arrived, Ended };
+    // What an entry holds while it is near the turn; a queue may hold tens of thousands of
+    // entries, which each keep only their Slot before and after.
+    struct Near {
+        QString cleanPath;                   // the stored path, spelt one way
+        int host = -1;                       // its server, as an index in m_hosts
         QString partTarget;                  // what its part file is named after
-        bool parked = false;                 // stopped for a busy host: its part file waits
-        bool grouped = false;                // landing with an earlier entry's group
         QString target;                      // where a grouped one lands
         std::optional<DownloadResult> early; // how it ended before its turn
+    };
+    struct Slot {
+        State state = State::Waiting;
+        bool parked = false;  // stopped for a busy host: its part file waits
+        bool grouped = false; // landing with an earlier entry's group
+        Transfer *transfer = nullptr;
+        std::unique_ptr<Near> near;
     };
 
     void beginTurns();
@@ -95,15 +102,15 @@ private:
     void startTransfer(int index);
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
-    int firstOnHost(const QString &host) const;
+    Near &near(int index);
+    int firstOnHost(int host);
     void makeWay(int index);
     void release(int index);
     void deleteReleased();
 
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
-    QStringList m_cleanPaths; // the stored paths, spelt one way
-    QStringList m_hosts;      // each entry's server, with its port
+    QStringList m_hosts; // the servers, with their ports, of the entries looked at
     int m_turn = 0;
     bool m_running = false;
     bool m_inTurns = false;
@@ -115,8 +122,8 @@ private:
     QSet<QString> m_directories;        // the holding directories found, to go early into
     std::vector<Transfer *> m_released; // transfers that ended, to be deleted
     FreeNames m_targetNames;            // the numbered targets chosen at the turns
-    QSet<QString> m_oneAtATime;         // hosts that said they were too busy
-    QSet<QString> m_multiplexed;        // hosts that carry several transfers over one connection
+    QSet<int> m_oneAtATime;             // hosts that said they were too busy
+    QSet<int> m_multiplexed;            // hosts that carry several transfers over one connection
 
 public:
     // Adds `entries` after the last one while the run goes: each is transferred, lands and is

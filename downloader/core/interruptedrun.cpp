@@ -137,9 +137,54 @@ std::optional<QList<InterruptedEntry>> withLog(const QJsonArray &array, QByteArr
     return left;
 }
 
-QJsonObject objectOf(const InterruptedEntry &entry)
+// JSON text written directly: a full queue's record built as JSON objects first would hold
+// several times its size in memory while the run starts.
+void appendText(QByteArray &out, const QString &text)
 {
-    return {{RowKey, entry.row}, {AddressKey, entry.address}, {PathKey, entry.path}};
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20)
+                out += "\\u00" +
+                       QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+    out += '"';
+}
+
+void appendObject(QByteArray &out, const InterruptedEntry &entry)
+{
+    out += "{\"" + AddressKey.toLatin1() + "\":";
+    appendText(out, entry.address);
+    out += ",\"" + PathKey.toLatin1() + "\":";
+    appendText(out, entry.path);
+    out += ",\"" + RowKey.toLatin1() + "\":";
+    appendText(out, entry.row);
+    out += '}';
 }
 
 } // namespace
@@ -161,17 +206,25 @@ std::optional<QList<InterruptedEntry>> parseInterruptedRun(const QByteArray &byt
 
 QByteArray serializeInterruptedRun(const QList<InterruptedEntry> &entries)
 {
-    QJsonArray array;
-    for (const InterruptedEntry &entry : entries)
-        array.append(objectOf(entry));
-    const QJsonObject record{
-        {FormatKey, FormatMarker}, {VersionKey, FormatVersion}, {EntriesKey, array}};
-    return QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+    QByteArray out;
+    out.reserve(64 + entries.size() * 160);
+    out += "{\"" + EntriesKey.toLatin1() + "\":[";
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendObject(out, entries.at(i));
+    }
+    out += "],\"" + FormatKey.toLatin1() + "\":";
+    appendText(out, FormatMarker);
+    out += ",\"" + VersionKey.toLatin1() + "\":" + QByteArray::number(FormatVersion) + "}\n";
+    return out;
 }
 
 QByteArray loggedEntry(const InterruptedEntry &entry)
 {
-    return QJsonDocument(objectOf(entry)).toJson(QJsonDocument::Compact) + '\n';
+    QByteArray out;
+    appendObject(out, entry);
+    return out + '\n';
 }
 
 QByteArray loggedEnd(int index)

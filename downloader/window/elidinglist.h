@@ -17,9 +17,6 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
-
-private:
-    void fitIconsToText();
 };
 
 } // namespace quorrin::downloader

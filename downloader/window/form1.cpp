@@ -7,6 +7,8 @@
 #include "picturebutton.h"
 #include "programdirectory.h"
 #include "queuelist.h"
+#include "reportlist.h"
+#include "runreport.h"
 #include "updatecheck.h"
 #include "version.h"
 
@@ -101,7 +103,9 @@ void Form1::createControls()
     labMess = new ElidingLabel(QStringLiteral("Fichiers à télécharger :"), this);
     cmdOpen = new PictureButton(QStringLiteral(":/quorrin/open.svg"), {15, 13}, this);
     ListDl = new QueueList(this);
-    listErr = new ElidingList(this);
+    listErr = new ReportList(this);
+    m_report = new RunReport(this);
+    listErr->setModel(m_report);
     listErr->hide();
     cmdEfface = new PictureButton(QStringLiteral(":/quorrin/reset.svg"), {155, 22}, this);
     ChkAlwaysOnTop = new QCheckBox(this);
@@ -129,7 +133,7 @@ void Form1::createControls()
                                                         {Label3, "Label3"}};
     for (const auto &[control, name] : names)
         control->setObjectName(QLatin1String(name));
-    for (QListWidget *list : {ListDl, listErr})
+    for (QListView *list : std::initializer_list<QListView *>{ListDl, listErr})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
     for (QLabel *label : {Label1, Label2, labMess, Label3})
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

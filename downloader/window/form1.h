@@ -30,6 +30,8 @@ class QTimer;
 namespace quorrin::downloader {
 
 class PictureButton;
+class ReportList;
+class RunReport;
 
 // Quorrin's window: a pasted address becomes a queued entry with a proposed storage path;
 // the buttons download the queue, choose a path and reset the window.
@@ -113,7 +115,6 @@ private:
     void runTick();
     void showRun();
     void showProgress(qint64 received, qint64 total);
-    void addReportRow(const QString &text, const QString &cause = {});
 
     AddressBox *txtPage;
     QLineEdit *txtPath;
@@ -123,7 +124,7 @@ private:
     QLabel *labMess;
     PictureButton *cmdOpen;
     QListWidget *ListDl;
-    QListWidget *listErr;
+    ReportList *listErr;
     PictureButton *cmdEfface;
     QCheckBox *ChkAlwaysOnTop;
     QLabel *Label3;
@@ -146,11 +147,11 @@ private:
         QString page;
         QString path;
         bool changed = false;
-        QList<std::pair<QString, QString>> reportRows; // text and cause, not yet in the list
         QElapsedTimer clock;
     };
     RunView m_view;
-    QTimer *m_runTick; // the run's repaints
+    RunReport *m_report; // what the report list shows
+    QTimer *m_runTick;   // the run's repaints
     bool m_paintDeferred = false;
 };
 

@@ -3,6 +3,8 @@
 #include "entrynaming.h"
 #include "form1.h"
 #include "queuenotices.h"
+#include "reportlist.h"
+#include "runreport.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -116,7 +118,7 @@ void Form1::ResetParameters()
     txtPage->selectWhole();
     m_queue.ResetParameters();
     showQueue();
-    listErr->clear();
+    m_report->clear();
     listErr->hide();
     isReady = true;
 }
@@ -222,7 +224,7 @@ void Form1::tellNotQueued(int count)
     if (count <= 0)
         return;
     if (isRunning())
-        m_view.reportRows.append({queueFullCaption(count), {}});
+        m_report->notice(queueFullCaption(count));
     else
         labMess->setText(queueFullCaption(count));
 }

@@ -3,8 +3,9 @@
 #include "desktopnotification.h"
 #include "entrynaming.h"
 #include "form1.h"
-#include "reportrow.h"
+#include "reportlist.h"
 #include "runendnotice.h"
+#include "runreport.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -19,9 +20,6 @@
 namespace quorrin::downloader {
 namespace {
 
-const QString StartedRow = QStringLiteral("Téléchargement de ");
-const QString FinishedRow = QStringLiteral("Téléchargement terminé");
-const QString ErrorRow = QStringLiteral("Erreur pour ");
 const QString RunFinished = QStringLiteral("Tous les téléchargements sont terminés");
 const QString QueueCaption = QStringLiteral("Fichiers à télécharger :");
 
@@ -32,14 +30,14 @@ void Form1::cmdDownLoadClick()
     if (!isReady || queueIsEmpty())
         return;
     isReady = false;
-    listErr->clear();
-    listErr->show();
     QList<RunEntry> entries;
     m_view = {};
     for (int row = 0; row < ListDl->count(); ++row) {
         m_view.rows << ListDl->item(row)->text();
         entries.push_back({m_view.rows.last(), m_queue.page(row), m_queue.path(row)});
     }
+    m_report->start(m_view.rows);
+    listErr->show();
     m_view.pathBox = txtPath->text();
     m_view.clock.start();
     m_progress->setRange(0, 0);
@@ -54,16 +52,12 @@ void Form1::cmdDownLoadClick()
 void Form1::connectRun()
 {
     connect(m_batch, &BatchRun::turnBegins, this, &Form1::turnBegins);
-    connect(m_batch, &BatchRun::entryFailed, this, [this](int entry, const QString &cause) {
-        m_view.reportRows.append({ErrorRow + m_view.rows.at(entry), cause});
-    });
+    connect(m_batch, &BatchRun::entryFailed, m_report, &RunReport::failed);
     connect(m_batch, &BatchRun::entryPath, this, [this](int, const QString &path) {
         m_view.path = path;
         m_view.changed = true;
     });
-    connect(m_batch, &BatchRun::turnEnds, this, [this] {
-        m_view.reportRows.append({FinishedRow, {}});
-    });
+    connect(m_batch, &BatchRun::turnEnds, m_report, &RunReport::ends);
     connect(m_batch, &BatchRun::progress, this, &Form1::showProgress);
     connect(m_batch, &BatchRun::finished, this, &Form1::endRun);
 }
@@ -74,7 +68,7 @@ void Form1::turnBegins(int entry)
     m_view.page = m_queue.page(entry);
     m_view.path = m_queue.path(entry);
     m_view.changed = true;
-    m_view.reportRows.append({StartedRow + m_view.rows.at(entry), {}});
+    m_report->begins(entry);
     m_progress->setRange(0, 0);
 }
 
@@ -99,7 +93,9 @@ int Form1::appendToRun(const QStringList &addresses)
     }
     if (entries.isEmpty())
         return notQueued;
-    ListDl->addItems(m_view.rows.mid(m_view.rows.size() - entries.size()));
+    const QStringList names = m_view.rows.mid(m_view.rows.size() - entries.size());
+    ListDl->addItems(names);
+    m_report->addNames(names);
     // The run goes as long as the window holds it: it takes them.
     m_batch->append(std::move(entries));
     return notQueued;
@@ -110,7 +106,7 @@ void Form1::endRun()
     finishRun();
     labMess->setText(RunFinished);
     if (announceRunEnd(std::chrono::milliseconds(m_view.clock.elapsed()), isActiveWindow()))
-        notifyDesktop(RunFinished, failedEntriesNotice(failedEntryCount(listErr)));
+        notifyDesktop(RunFinished, failedEntriesNotice(m_report->failedEntries()));
     // The boxes show the last entry: that is the one an edit now goes to.
     m_queue.setEditedEntry(int(m_view.rows.size()) - 1);
     selectAddressForNextPaste();
@@ -167,17 +163,14 @@ void Form1::runTick()
 void Form1::showRun()
 {
     if (std::exchange(m_view.changed, false) && m_view.entry >= 0) {
-        labMess->setText(StartedRow + m_view.rows.at(m_view.entry));
+        labMess->setText(RunReport::beginsText(m_view.rows.at(m_view.entry)));
         ListDl->setCurrentRow(m_view.entry);
         txtPage->setText(m_view.page);
         txtPath->setText(m_view.path);
     }
-    if (m_view.reportRows.isEmpty())
-        return;
-    for (const auto &[text, cause] : std::exchange(m_view.reportRows, {}))
-        addReportRow(text, cause);
     // Every selection lays out the whole grown list again: once per repaint is enough.
-    listErr->setCurrentRow(listErr->count() - 1);
+    if (m_report->show())
+        listErr->setCurrentIndex(m_report->index(m_report->rowCount() - 1));
 }
 
 void Form1::showProgress(qint64 received, qint64 total)
@@ -186,11 +179,6 @@ void Form1::showProgress(qint64 received, qint64 total)
         return;
     m_progress->setRange(0, 1000);
     m_progress->setValue(int(received * 1000 / total));
-}
-
-void Form1::addReportRow(const QString &text, const QString &cause)
-{
-    appendReportRow(listErr, text, cause);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -4,7 +4,8 @@
 #include "httpserver.h"
 #include "interruptedrunrecord.h"
 #include "programdirectory.h"
-#include "reportrow.h"
+#include "reportlist.h"
+#include "runreport.h"
 #include "shellopen.h"
 #include "terminationsignals.h"
 #include "testfiles.h"
@@ -57,7 +58,17 @@ class TestBatchRun : public QObject {
     {
         return m_form->findChild<T *>(QLatin1String(name));
     }
-    QListWidget *report() const { return control<QListWidget>("listErr"); }
+    ReportList *report() const { return control<ReportList>("listErr"); }
+    // What row `row` of the report carries in `role`.
+    QVariant reportData(int row, int role) const
+    {
+        return report()->model()->index(row, 0).data(role);
+    }
+    QString tip(int row) const { return reportData(row, Qt::ToolTipRole).toString(); }
+    int failedEntries() const
+    {
+        return static_cast<const RunReport *>(report()->model())->failedEntries();
+    }
     // A window that keeps its downloads under the scratch program directory and starts nothing.
     std::unique_ptr<Form1> makeForm() const
     {
@@ -160,7 +171,7 @@ private Q_SLOTS:
     {
         runQueue();
         QVERIFY(!report()->isVisibleTo(m_form.get()));
-        QCOMPARE(report()->count(), 0);
+        QCOMPARE(report()->model()->rowCount(), 0);
         QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
         QVERIFY(m_form->ready());
     }
@@ -174,7 +185,7 @@ private Q_SLOTS:
         QCOMPARE(rows(report()),
                  (QStringList{"Téléchargement de a.zip", "Téléchargement terminé",
                               "Téléchargement de b.zip", "Téléchargement terminé"}));
-        QCOMPARE(report()->currentRow(), 3);
+        QCOMPARE(report()->currentIndex().row(), 3);
         QVERIFY(report()->isVisibleTo(m_form.get()));
         QCOMPARE(control<QListWidget>("ListDl")->currentRow(), 1);
         QCOMPARE(control<QLabel>("labMess")->text(),
@@ -221,13 +232,13 @@ private Q_SLOTS:
         QCOMPARE(rows(report()), (QStringList{"Téléchargement de missing", "Erreur pour missing",
                                               "Téléchargement terminé", "Téléchargement de b.zip",
                                               "Téléchargement terminé"}));
-        QVERIFY(report()->item(1)->toolTip().contains(QLatin1String("404")));
-        QVERIFY(report()->item(0)->toolTip().isEmpty());
+        QVERIFY(tip(1).contains(QLatin1String("404")));
+        QVERIFY(tip(0).isEmpty());
         // The error row stands out; the others carry no icon.
-        QVERIFY(!report()->item(1)->icon().isNull());
+        QVERIFY(!qvariant_cast<QIcon>(reportData(1, Qt::DecorationRole)).isNull());
         for (int row : {0, 2, 3, 4})
-            QVERIFY(report()->item(row)->icon().isNull());
-        QCOMPARE(failedEntryCount(report()), 1);
+            QVERIFY(qvariant_cast<QIcon>(reportData(row, Qt::DecorationRole)).isNull());
+        QCOMPARE(failedEntries(), 1);
         QVERIFY(!QFileInfo::exists(dl("missing")));
         QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
     }
@@ -244,7 +255,7 @@ private Q_SLOTS:
         // A screen reader reads the cause, not only a pointer's tooltip.
         QAccessibleInterface *row = QAccessible::queryAccessibleInterface(report())->child(1);
         QVERIFY(row);
-        QCOMPARE(row->text(QAccessible::Description), report()->item(1)->toolTip());
+        QCOMPARE(row->text(QAccessible::Description), tip(1));
         QVERIFY(!row->text(QAccessible::Description).isEmpty());
         QCOMPARE(m_requests.load(), 1); // b.zip's only
         QCOMPARE(test::contentOf(dl("b.zip")), QByteArray("data of b.zip"));
@@ -252,13 +263,13 @@ private Q_SLOTS:
         // why it failed.
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        auto *list = static_cast<ElidingList *>(report());
+        ReportList *list = report();
         QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
         QVERIFY(list->isElided(1));
-        const QPoint at = list->visualItemRect(list->item(1)).center();
+        const QPoint at = list->visualRect(list->model()->index(1, 0)).center();
         QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
         QApplication::sendEvent(list->viewport(), &help);
-        QCOMPARE(QToolTip::text(), "Erreur pour " + longName + "\n" + list->item(1)->toolTip());
+        QCOMPARE(QToolTip::text(), "Erreur pour " + longName + "\n" + tip(1));
     }
 
     void directoriesMadeOrReported()
@@ -277,8 +288,8 @@ private Q_SLOTS:
         QCOMPARE(rows(report()).mid(2),
                  (QStringList{"Téléchargement de blocked.bin", "Erreur pour blocked.bin",
                               "Erreur pour blocked.bin", "Téléchargement terminé"}));
-        QVERIFY(report()->item(3)->toolTip().contains(m_programDir->filePath("file/sub")));
-        QCOMPARE(failedEntryCount(report()), 1); // one entry, two error rows
+        QVERIFY(tip(3).contains(m_programDir->filePath("file/sub")));
+        QCOMPARE(failedEntries(), 1); // one entry, two error rows
     }
 
     // A paste or a drop during a run changes nothing: the address box keeps the entry under

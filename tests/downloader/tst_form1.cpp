@@ -138,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(txtPage()->text(), QStringLiteral("http://"));
         QCOMPARE(txtPath()->text(), dl());
         QCOMPARE(rows(listDl()), QStringList{QueuePlaceholder});
-        QVERIFY(!control<QListWidget>("listErr")->isVisible());
+        QVERIFY(!control<QWidget>("listErr")->isVisible());
         QCOMPARE(control<QLabel>("labMess")->text(), QStringLiteral("Fichiers à télécharger :"));
         QVERIFY(control<QCheckBox>("ChkAlwaysOnTop")->isChecked());
         QVERIFY(m_form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -553,7 +553,7 @@ private Q_SLOTS:
         QCOMPARE(txtPage()->text(), QStringLiteral("http://"));
         // The address's own change ran first and cut the path back to its directory.
         QCOMPARE(txtPath()->text(), dl());
-        QVERIFY(!control<QListWidget>("listErr")->isVisible());
+        QVERIFY(!control<QWidget>("listErr")->isVisible());
         QCOMPARE(m_form->focusWidget(), txtPage());
         queue({QStringLiteral("d.zip")});
         QCOMPARE(rows(listDl()), QStringList{QStringLiteral("d.zip")});

@@ -36,7 +36,7 @@ class TestHandedAddresses : public QObject {
         return m_form->findChild<T *>(QLatin1String(name));
     }
     QListWidget *listDl() const { return control<QListWidget>("ListDl"); }
-    QListWidget *report() const { return control<QListWidget>("listErr"); }
+    QAbstractItemView *report() const { return control<QAbstractItemView>("listErr"); }
     QString dl(const QString &name = {}) const { return m_programDir->path() + "/DL/" + name; }
 
 private Q_SLOTS:

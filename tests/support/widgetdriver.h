@@ -1,20 +1,21 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QStringList>
 #include <QTest>
 
 namespace quorrin::test {
 
 // The texts of a list's rows, in order.
-inline QStringList rows(const QListWidget *list)
+inline QStringList rows(const QAbstractItemView *list)
 {
     QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
+    const QAbstractItemModel *model = list->model();
+    for (int i = 0; i < model->rowCount(); ++i)
+        texts << model->index(i, 0).data().toString();
     return texts;
 }
 
