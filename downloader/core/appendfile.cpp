@@ -1,5 +1,6 @@
 #include "appendfile.h"
 
+#include "durablefile.h"
 #include "systemerror.h"
 
 #include <QFile>
@@ -35,17 +36,8 @@ Result<> AppendFile::append(const QByteArray &bytes)
 {
     if (m_fd < 0)
         return Failure{m_failure};
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return Failure{systemErrorCause(errno)};
-        data += written;
-        left -= written;
-    }
+    if (const int error = writeAll(m_fd, bytes); error != 0)
+        return Failure{systemErrorCause(error)};
     return {};
 }
 

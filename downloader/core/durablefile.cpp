@@ -24,7 +24,17 @@ QString temporaryPrefix(const QFileInfo &target)
     return QLatin1Char('.') + target.fileName() + QLatin1Char('.');
 }
 
-// 0 once all of `contents` is written, else the errno that stopped it.
+// A rename or an unlink is on the disk only once its directory is. A file system that cannot
+// sync a directory (EINVAL) gives no better way, so that is no failure.
+Result<> syncDirectoryOf(const QString &path)
+{
+    if (!syncDirectory(QFile::encodeName(QFileInfo(path).absolutePath())))
+        return Failure{systemErrorCause(errno)};
+    return {};
+}
+
+} // namespace
+
 int writeAll(int fd, const QByteArray &contents)
 {
     const char *data = contents.constData();
@@ -40,17 +50,6 @@ int writeAll(int fd, const QByteArray &contents)
     }
     return 0;
 }
-
-// A rename or an unlink is on the disk only once its directory is. A file system that cannot
-// sync a directory (EINVAL) gives no better way, so that is no failure.
-Result<> syncDirectoryOf(const QString &path)
-{
-    if (!syncDirectory(QFile::encodeName(QFileInfo(path).absolutePath())))
-        return Failure{systemErrorCause(errno)};
-    return {};
-}
-
-} // namespace
 
 Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode)
 {

@@ -11,6 +11,9 @@
 
 namespace quorrin::downloader {
 
+// Writes all of `contents` to `fd`: 0 once written, else the errno that stopped it.
+int writeAll(int fd, const QByteArray &contents);
+
 // Writes `contents` to a new file beside `path` (".<name>.XXXXXX", created exclusively and
 // readable by its owner alone, then given `mode`), flushes it to the disk, renames it onto
 // `path` and syncs the directory. A symbolic link at `path` is replaced, not followed. On

@@ -3,6 +3,7 @@
 #include "httpserver.h"
 #include "interruptedrunrecord.h"
 #include "testfiles.h"
+#include "xserver.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,24 +27,12 @@ namespace {
 
 constexpr int Entries = 1000;
 
-QString run(const QString &program, const QStringList &arguments, const QString &display)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 } // namespace
 
 class TestClosedRun : public QObject {
     Q_OBJECT
 
-    QProcess m_xserver;
-    QString m_display;
+    std::unique_ptr<test::XServer> m_x;
     std::unique_ptr<test::HttpServer> m_server;
 
     // A program directory holding Quorrin and the record of an interrupted run of every entry,
@@ -64,19 +53,10 @@ class TestClosedRun : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char *tool : {"Xvfb", "xdotool"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP("needs Xvfb and xdotool");
-        }
-        for (int number = 120; number < 140 && m_display.isEmpty(); ++number) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
-                m_display = QStringLiteral(":%1").arg(number);
-        }
-        m_xserver.start("Xvfb",
-                        {m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"});
-        QVERIFY(m_xserver.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!run("xdotool", {"getdisplaygeometry"}, m_display).isEmpty(),
-                                 10000);
+        if (!test::XServer::available())
+            QSKIP("needs Xvfb and xdotool");
+        m_x = std::make_unique<test::XServer>(120);
+        QVERIFY(!m_x->display().isEmpty());
         m_server = std::make_unique<test::HttpServer>([](httplib::Server &server) {
             server.Get(R"(/files/.+)", [](const httplib::Request &, httplib::Response &response) {
                 response.set_content(std::string(4096, 'q'), "application/octet-stream");
@@ -84,11 +64,7 @@ private Q_SLOTS:
         });
     }
 
-    void cleanupTestCase()
-    {
-        m_xserver.terminate();
-        m_xserver.waitForFinished();
-    }
+    void cleanupTestCase() { m_x.reset(); }
 
     void closeAtRandomMoments()
     {
@@ -102,18 +78,18 @@ private Q_SLOTS:
             QTemporaryDir runtime;
             QProcess quorrin;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("DISPLAY", m_display);
+            environment.insert("DISPLAY", m_x->display());
             environment.insert("QT_QPA_PLATFORM", "xcb");
             environment.insert("XDG_RUNTIME_DIR", runtime.path());
             quorrin.setProcessEnvironment(environment);
             quorrin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             quorrin.start(directory.filePath("quorrin"), {});
             QVERIFY(quorrin.waitForStarted());
-            const QString window = run(
-                "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quorrin$"}, m_display);
+            const QString window =
+                m_x->run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quorrin$"});
             QVERIFY(!window.isEmpty());
             // The download button's middle, in the window's logical pixels.
-            run("xdotool", {"mousemove", "--window", window, "72", "94", "click", "1"}, m_display);
+            m_x->run("xdotool", {"mousemove", "--window", window, "72", "94", "click", "1"});
             QTRY_VERIFY(QFileInfo::exists(entries.first().path));
             QTest::qWait(random.bounded(400));
             ::kill(pid_t(quorrin.processId()), signals[round % 3]);

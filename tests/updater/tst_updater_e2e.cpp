@@ -1,5 +1,6 @@
 // The real updater program, on a real X server, against an update site on loopback.
 #include "httpserver.h"
+#include "xserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,18 +28,6 @@ namespace {
 
 const QByteArray Installer = "#!/bin/sh\necho installer\n";
 
-// Runs a command to its end and returns what it printed.
-QString run(const QString &program, const QStringList &arguments, const QString &display)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
@@ -50,8 +39,8 @@ QByteArray readAll(const QString &path)
 class TestUpdaterEndToEnd : public QObject {
     Q_OBJECT
 
-    QProcess m_xserver;
-    QString m_display;
+    std::unique_ptr<quorrin::test::XServer> m_x;
+
     std::unique_ptr<quorrin::test::HttpServer> m_server;
     std::atomic<int> m_pageRevision{4};
     std::atomic<int> m_installerRequests{0};
@@ -125,12 +114,12 @@ class TestUpdaterEndToEnd : public QObject {
 
     QString windowNamed(const QString &name)
     {
-        return run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"}, m_display);
+        return m_x->run("xdotool", {"search", "--onlyvisible", "--name", "^" + name + "$"});
     }
     // x, y, width, height of a window on the screen.
     QList<int> geometry(const QString &window)
     {
-        const QString shell = run("xdotool", {"getwindowgeometry", "--shell", window}, m_display);
+        const QString shell = m_x->run("xdotool", {"getwindowgeometry", "--shell", window});
         QList<int> values;
         for (const char *key : {"X=", "Y=", "WIDTH=", "HEIGHT="}) {
             const qsizetype at = shell.indexOf(QLatin1String(key));
@@ -141,7 +130,7 @@ class TestUpdaterEndToEnd : public QObject {
     void startUpdater(QProcess &updater, const QStringList &arguments)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", m_display);
+        environment.insert("DISPLAY", m_x->display());
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("PATH", m_desktop.filePath("bin") + ":" + environment.value("PATH"));
         environment.insert("XDG_CONFIG_HOME", m_desktop.filePath("config"));
@@ -158,21 +147,10 @@ class TestUpdaterEndToEnd : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char *tool : {"Xvfb", "xdotool"}) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP("needs Xvfb and xdotool");
-        }
-        for (int number = 140; number < 200 && m_display.isEmpty(); ++number) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
-                m_display = QStringLiteral(":%1").arg(number);
-        }
-        // Without -noreset the server resets whenever its last client leaves, and a program
-        // that connects during the reset is refused.
-        m_xserver.start(
-            "Xvfb", {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
-        QVERIFY(m_xserver.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!run("xdotool", {"getdisplaygeometry"}, m_display).isEmpty(),
-                                 10000);
+        if (!quorrin::test::XServer::available())
+            QSKIP("needs Xvfb and xdotool");
+        m_x = std::make_unique<quorrin::test::XServer>(140);
+        QVERIFY(!m_x->display().isEmpty());
 
         m_server = std::make_unique<quorrin::test::HttpServer>(
             [this](httplib::Server &server) {
@@ -216,11 +194,7 @@ private Q_SLOTS:
         makeDesktop();
     }
 
-    void cleanupTestCase()
-    {
-        m_xserver.terminate();
-        m_xserver.waitForFinished();
-    }
+    void cleanupTestCase() { m_x.reset(); }
 
     void init()
     {
@@ -281,7 +255,7 @@ private Q_SLOTS:
         QVERIFY(installer.open(QIODevice::ReadOnly));
         QCOMPARE(installer.readAll(), Installer);
 
-        run("xdotool", {"mousemove", "--window", window, "100", "50", "click", "1"}, m_display);
+        m_x->run("xdotool", {"mousemove", "--window", window, "100", "50", "click", "1"});
         if (registered) {
             QVERIFY(caller.waitForFinished(5000));
             QCOMPARE(caller.exitStatus(), QProcess::CrashExit); // ended by a signal
@@ -292,12 +266,12 @@ private Q_SLOTS:
             QString box;
             // Window names are matched as bytes: the accented title is found by its end.
             QTRY_VERIFY_WITH_TIMEOUT(!(box = windowNamed(".* de Quorrin")).isEmpty(), 10000);
-            QTRY_COMPARE_WITH_TIMEOUT(run("xdotool", {"getwindowfocus"}, m_display), box, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(m_x->run("xdotool", {"getwindowfocus"}), box, 5000);
             QCOMPARE(caller.state(), QProcess::Running);
             QVERIFY(!QFile::exists(openerRecord()));
             // To the focus, which the box holds: a key aimed at a window that closes on the
             // press is never released, and repeats into the next window that has the focus.
-            run("xdotool", {"key", "Return"}, m_display);
+            m_x->run("xdotool", {"key", "Return"});
         }
         QVERIFY(updater.waitForFinished(10000));
         QCOMPARE(updater.exitCode(), 0);
@@ -386,7 +360,7 @@ private Q_SLOTS:
         QString question;
         QTRY_VERIFY_WITH_TIMEOUT(!(question = windowNamed("Updater : lancement manuel")).isEmpty(),
                                  10000);
-        run("xdotool", {"windowfocus", "--sync", question, "key", "Escape"}, m_display);
+        m_x->run("xdotool", {"windowfocus", "--sync", question, "key", "Escape"});
         QVERIFY(updater.waitForFinished(10000));
         QCOMPARE(updater.exitCode(), 0);
     }
