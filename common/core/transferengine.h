@@ -27,7 +27,8 @@ public:
     virtual void abandoned() = 0;
     // All the data is in the part file of a job that lands later.
     virtual void arrived() {}
-    // The server answered that it is too busy (429 or 503); another try follows.
+    // The server answered that it is too busy (429 or 503), or refused another connection for
+    // the same file; another try follows, or the job goes on with one connection.
     virtual void serverBusy() {}
 };
 

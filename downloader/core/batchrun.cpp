@@ -247,6 +247,9 @@ void BatchRun::startTransfer(int index, const QString &near)
     TransferOptions options = transferOptions;
     options.keepPartial = true;
     options.landLater = true;
+    // A large file comes over several connections while they help, unless its host said it
+    // was busy: then one request at a time, one connection each.
+    options.split = !m_oneAtATime.contains(m_hosts[index]);
     if (m_ended)
         options.landed = [ended = m_ended, index](const QString &) { ended(index); };
     // A name taken while the file arrives is not replaced: the next free one is used instead.
