@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <sys/xattr.h>
+#include <vector>
 
 namespace quorrin {
 namespace {
@@ -56,17 +57,25 @@ ByteRanges writtenSinceBoot(const QByteArray &value, qint64 total)
 }
 
 // The ranges' text, without the smallest ranges when it would be too long for the record.
-QByteArray boundedText(ByteRanges ranges)
+QByteArray boundedText(const ByteRanges &ranges)
 {
     QByteArray text = ranges.toText();
-    while (text.size() > MaxRecordedRangesText) {
-        const auto smallest = std::min_element(
-            ranges.ranges().begin(), ranges.ranges().end(),
-            [](const ByteRange &a, const ByteRange &b) { return a.size() < b.size(); });
-        ranges.remove(*smallest);
-        text = ranges.toText();
+    if (text.size() <= MaxRecordedRangesText)
+        return text;
+    // Each range dropped takes its own text and a comma away.
+    std::vector<ByteRange> bySize = ranges.ranges();
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [](const ByteRange &a, const ByteRange &b) { return a.size() < b.size(); });
+    ByteRanges kept = ranges;
+    qsizetype length = text.size();
+    for (const ByteRange &range : bySize) {
+        if (length <= MaxRecordedRangesText)
+            break;
+        length -=
+            QByteArray::number(range.begin).size() + QByteArray::number(range.end - 1).size() + 2;
+        kept.remove(range);
     }
-    return text;
+    return kept.toText();
 }
 
 std::optional<QByteArray> attribute(int fd, const char *name)

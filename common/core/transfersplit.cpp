@@ -166,6 +166,9 @@ std::vector<Connection *> grow(Job &job, Clock::time_point now, int room, Clock:
         split.round.push_back(connection.id);
         added.push_back(&connection);
     }
+    // No range is left large enough for a new connection: none will be.
+    if (added.empty() && size > 0)
+        split.settled = true;
     if (!added.empty()) {
         split.roundSince = now;
         split.waitedBefore = waited;
