@@ -104,8 +104,7 @@ private:
     std::map<CURL *, Line> m_running;
     std::vector<std::shared_ptr<Job>> m_waiting;
     Clock::time_point m_lastManaged;
-    bool m_growing = false;     // a job is finding out how many connections help it
-    Clock::duration m_waited{}; // how long the engine has waited for the network, in all
+    bool m_growing = false; // a job is finding out how many connections help it
     std::thread m_thread;
 };
 
@@ -195,7 +194,7 @@ void Engine::serve()
         // libcurl wakes sooner when one of its own timers is due.
         const Clock::time_point before = Clock::now();
         curl_multi_poll(m_multi.get(), nullptr, 0, pollTimeout(), nullptr);
-        m_waited += Clock::now() - before;
+        waitedOnThisThread() += Clock::now() - before;
     }
     abandonAll();
 }
@@ -496,9 +495,9 @@ void Engine::manage()
             const std::lock_guard lock(job->mutex);
             if (!job->observer)
                 continue;
-            starts = grow(*job, now, room(job->host), m_waited);
+            starts = grow(*job, now, room(job->host), waitedOnThisThread());
             const Split &split = job->split;
-            m_growing = m_growing || (split.allowed && split.possible && !split.settled);
+            m_growing = m_growing || (split.allowed && !split.settled);
             if (now - job->split.lastRelief >= ReliefInterval) {
                 job->split.lastRelief = now;
                 if (Connection *slow = toRelieve(*job, now)) {
@@ -550,6 +549,16 @@ void Engine::keepWithinServerLimits()
         letGo(*busiest, *last);
     }
 }
+
+} // namespace
+
+Clock::duration &waitedOnThisThread()
+{
+    thread_local Clock::duration waited{};
+    return waited;
+}
+
+namespace {
 
 Engine &engine()
 {

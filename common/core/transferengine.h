@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -57,6 +58,10 @@ void closeIdleConnections();
 // complete and checked together on one disk thread, each flushed and linked, each directory
 // synced once; the others as land() would.
 void landTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> &landings);
+
+// How long the engine has waited for the network, in all, when asked on its own thread: the
+// time it had to spare.
+std::chrono::steady_clock::duration &waitedOnThisThread();
 
 // Names where the complete file of a job started with landLater goes.
 void land(const std::shared_ptr<Job> &job, const QString &target);

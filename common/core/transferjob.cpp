@@ -295,9 +295,13 @@ void noteWritten(Job &job, Connection &connection, qint64 bytes)
     const Clock::time_point now = Clock::now();
     if (!connection.firstWrite) {
         connection.firstWrite = now;
-        if (job.split.window.count() == 0)
+        // The job's first bytes: its window, and the engine's room over it, start here.
+        if (job.split.window.count() == 0) {
             job.split.window = growthWindow(std::chrono::ceil<std::chrono::milliseconds>(
                 connection.answeredAt - connection.started));
+            job.split.roundSince = now;
+            job.split.waitedBefore = waitedOnThisThread();
+        }
     }
     if (now - *connection.firstWrite < job.split.window)
         connection.windowBytes += bytes;

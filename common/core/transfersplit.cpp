@@ -131,7 +131,8 @@ std::vector<Connection *> grow(Job &job, Clock::time_point now, int room, Clock:
             split.roundSince = now;
             split.waitedBefore = waited;
         }
-        if (now - *first.firstWrite < split.window)
+        // The engine's room is judged over a window too.
+        if (now - *first.firstWrite < split.window || now - *split.roundSince < split.window)
             return {};
         split.reference = first.windowBytes;
         if (!engineHadRoom()) {

@@ -127,6 +127,12 @@ int RangedFileServer::mostSending() const
     return m_mostSending;
 }
 
+void RangedFileServer::countMostSendingAgain()
+{
+    const std::lock_guard lock(m_mutex);
+    m_mostSending = m_sending;
+}
+
 ScriptedServer::Reply RangedFileServer::answer(const QByteArray &text, int index)
 {
     Request request;

@@ -55,9 +55,10 @@ public:
     void setFault(Fault fault);
 
     std::vector<Request> requests() const;
-    // Answers being sent now, and the most there were at once.
+    // Answers being sent now, and the most there were at once (since the last count began).
     int sending() const;
     int mostSending() const;
+    void countMostSendingAgain();
     // What the server answers `request` when no fault says otherwise: for a fault that
     // changes it.
     ScriptedServer::Reply fileAnswer(const Request &request);

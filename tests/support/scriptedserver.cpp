@@ -125,10 +125,12 @@ bool ScriptedServer::send(int connection, const Reply &reply)
         return bytes.isEmpty() ||
                ::send(connection, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) > 0;
     };
+    // A made body goes out in bursts, the first one with the headers, as a server that holds
+    // each connection to a rate sends.
     if (reply.body) {
-        bool open = out(reply.bytes);
         const qint64 step = reply.paceMs > 0 ? reply.paceBytes : 256 * 1024;
-        for (qint64 at = 0; open && at < reply.bodyLength && !m_stop; at += step) {
+        bool open = out(reply.bytes + reply.body(0, std::min(step, reply.bodyLength)));
+        for (qint64 at = step; open && at < reply.bodyLength && !m_stop; at += step) {
             if (reply.paceMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.paceMs));
             open = out(reply.body(at, std::min(step, reply.bodyLength - at)));

@@ -32,7 +32,7 @@ public:
         int paceMs = 0;
         int paceBytes = 1;
         // When set, `bodyLength` more bytes follow `bytes`, made as they go out: the body's
-        // bytes from an offset, so many.
+        // bytes from an offset, so many. Paced, its first `paceBytes` go with `bytes`.
         std::function<QByteArray(qint64 offset, qint64 length)> body = {};
         qint64 bodyLength = 0;
         // Called once the reply has gone out, `whole` or cut short by the client.
