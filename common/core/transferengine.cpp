@@ -26,9 +26,9 @@ namespace {
 
 // While transfers run, the engine looks at each of them this often, so that a stall is seen
 // on time even when the line is quiet; more often while a job finds out how many connections
-// help it, whose windows are short.
+// help it, whose windows are short, or has a connection that waits to take a range over.
 constexpr int ServiceIntervalMs = 50;
-constexpr int GrowthServiceIntervalMs = 10;
+constexpr int OftenServiceIntervalMs = 10;
 // How often the jobs on the line are looked at for connections to add, and for a connection
 // that lags far behind the others.
 constexpr auto ManageInterval = std::chrono::milliseconds(10);
@@ -104,7 +104,8 @@ private:
     std::map<CURL *, Line> m_running;
     std::vector<std::shared_ptr<Job>> m_waiting;
     Clock::time_point m_lastManaged;
-    bool m_growing = false; // a job is finding out how many connections help it
+    // A job is finding out how many connections help it, or has one that waits for a range.
+    bool m_lookingOften = false;
     std::thread m_thread;
 };
 
@@ -268,7 +269,7 @@ void Engine::startDueTries()
 int Engine::pollTimeout() const
 {
     if (!m_running.empty())
-        return m_growing ? GrowthServiceIntervalMs : ServiceIntervalMs;
+        return m_lookingOften ? OftenServiceIntervalMs : ServiceIntervalMs;
     int timeout = 60000;
     const Clock::time_point now = Clock::now();
     for (const std::shared_ptr<Job> &job : m_waiting) {
@@ -298,7 +299,8 @@ void Engine::begin(const std::shared_ptr<Job> &job)
 }
 
 // Puts the connection's next request on the line, with a handle of its own made first for a
-// new connection; false when it cannot go (or its job was cancelled meanwhile).
+// new connection; false when it cannot go. A request of a job cancelled meanwhile does not
+// go, and its drop lets the connection go.
 bool Engine::startTry(const std::shared_ptr<Job> &job, Connection &connection)
 {
     if (!connection.easy) {
@@ -488,7 +490,7 @@ void Engine::manage()
     for (const auto &[easy, line] : m_running)
         if (std::find(jobs.begin(), jobs.end(), line.job) == jobs.end())
             jobs.push_back(line.job);
-    m_growing = false;
+    m_lookingOften = false;
     for (const std::shared_ptr<Job> &job : jobs) {
         std::vector<Connection *> starts;
         {
@@ -497,7 +499,8 @@ void Engine::manage()
                 continue;
             starts = grow(*job, now, room(job->host), waitedOnThisThread());
             const Split &split = job->split;
-            m_growing = m_growing || (split.allowed && !split.settled);
+            m_lookingOften =
+                m_lookingOften || (split.allowed && !split.settled) || hasWaitingConnection(*job);
             if (now - job->split.lastRelief >= ReliefInterval) {
                 job->split.lastRelief = now;
                 if (Connection *slow = toRelieve(*job, now)) {
@@ -508,13 +511,13 @@ void Engine::manage()
                     handOut(*job, starts);
                 }
             }
-            if (Connection *quiet = quietToTakeOver(*job, now)) {
+            for (Connection *quiet : quietToTakeOver(*job, now)) {
                 takeOff(*quiet);
                 giveBack(*quiet);
                 leaveRound(*job, *quiet, std::nullopt);
                 letGo(*job, *quiet);
-                handOut(*job, starts);
             }
+            handOut(*job, starts);
         }
         startTries(job, starts);
     }

@@ -188,6 +188,36 @@ void leaveRound(Job &job, const Connection &connection, std::optional<qint64> br
         split.brought.push_back(*brought);
 }
 
+std::vector<Connection *> quietToTakeOver(Job &job, Clock::time_point now)
+{
+    if (!job.split.allowed)
+        return {};
+    const auto waiting =
+        std::count_if(job.connections.begin(), job.connections.end(), [](const auto &connection) {
+            return connection->easy && !connection->active && !connection->assigned;
+        });
+    std::vector<Connection *> quiet;
+    for (const auto &connection : job.connections) {
+        const Clock::time_point last = connection->lastWrite.value_or(connection->started);
+        if (connection->active && connection->remaining() > 0 &&
+            connection->remaining() < 2 * FinishedConnectionPiece && now - last >= job.split.window)
+            quiet.push_back(connection.get());
+    }
+    std::sort(quiet.begin(), quiet.end(), [](const Connection *a, const Connection *b) {
+        return a->remaining() > b->remaining();
+    });
+    if (std::ptrdiff_t(quiet.size()) > waiting)
+        quiet.resize(std::size_t(waiting));
+    return quiet;
+}
+
+bool hasWaitingConnection(const Job &job)
+{
+    return std::any_of(job.connections.begin(), job.connections.end(), [](const auto &connection) {
+        return connection->easy && !connection->active && !connection->assigned;
+    });
+}
+
 Connection *toRelieve(Job &job, Clock::time_point now)
 {
     if (!job.split.allowed)
@@ -209,32 +239,6 @@ Connection *toRelieve(Job &job, Clock::time_point now)
     }
     const std::optional<std::size_t> chosen = connectionToRelieve(paces);
     return chosen && who[*chosen]->active ? who[*chosen] : nullptr;
-}
-
-} // namespace quorrin::engine
-
-namespace quorrin::engine {
-
-Connection *quietToTakeOver(Job &job, Clock::time_point now)
-{
-    if (!job.split.allowed)
-        return nullptr;
-    const bool someoneWaits =
-        std::any_of(job.connections.begin(), job.connections.end(), [](const auto &connection) {
-            return connection->easy && !connection->active && !connection->assigned;
-        });
-    if (!someoneWaits)
-        return nullptr;
-    Connection *chosen = nullptr;
-    for (const auto &connection : job.connections) {
-        const Clock::time_point last = connection->lastWrite.value_or(connection->started);
-        if (connection->active && connection->remaining() > 0 &&
-            connection->remaining() < 2 * FinishedConnectionPiece &&
-            now - last >= job.split.window &&
-            (!chosen || connection->remaining() > chosen->remaining()))
-            chosen = connection.get();
-    }
-    return chosen;
 }
 
 } // namespace quorrin::engine

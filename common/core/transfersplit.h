@@ -36,12 +36,16 @@ std::vector<Connection *> grow(Job &job, Clock::time_point now, int room, Clock:
 // brought `brought`, or, when nothing, not at all.
 void leaveRound(Job &job, const Connection &connection, std::optional<qint64> brought);
 
-// The connection on the line, if any, whose remainder a waiting connection of the job takes
-// over whole: a remainder too small to split, on a connection that has brought nothing for a
-// growth window. A server that sends in bursts (one that holds each connection to a rate often
-// sends a fraction of a second's worth at once) leaves such a connection waiting for its next
-// burst, while a new request gets its first one at once.
-Connection *quietToTakeOver(Job &job, Clock::time_point now);
+// The connections on the line whose remainders the job's waiting connections take over
+// whole, as many as there are waiting ones, the largest remainders first: remainders too small
+// to split, on connections that have brought nothing for a growth window. A server that sends
+// in bursts (one that holds each connection to a rate often sends a fraction of a second's
+// worth at once) leaves such a connection waiting for its next burst, while a new request gets
+// its first one at once.
+std::vector<Connection *> quietToTakeOver(Job &job, Clock::time_point now);
+
+// Whether a connection of the job waits for a range to take.
+bool hasWaitingConnection(const Job &job);
 
 // The connection on the line, if any, that is far slower than the others (see
 // connectionToRelieve): what it has left is better fetched by them.
