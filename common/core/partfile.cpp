@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -86,10 +87,14 @@ void setMode(int fd, int mode)
 } // namespace
 
 // Record writes and the confirmations of what the disk holds take turns, and a confirmation
-// that was on its way when the file started over confirms nothing.
+// that was on its way when the file started over confirms nothing. One confirmation waits on
+// the disk queue at a time: a later step only gives it a newer claim, so that a disk slower
+// than the line never has a queue of flushes ahead of the file's landing.
 struct PartFile::RecordGuard {
     std::mutex mutex;
     unsigned generation = 0;
+    std::optional<ByteRanges> claim; // what the waiting confirmation is to record as held
+    bool confirming = false;         // a confirmation waits on the disk queue
 };
 
 PartFile::PartFile(const QString &target, Defer defer)
@@ -257,7 +262,7 @@ void PartFile::nameNow()
     ::flock(m_fd, LOCK_EX | LOCK_NB);
     {
         const std::lock_guard lock(m_guard->mutex);
-        m_record.held = m_record.written = 0;
+        m_record.held = m_record.written = ByteRanges();
         if (!m_record.write(m_fd))
             return; // without a record nobody can continue it: it needs no name
     }
@@ -296,15 +301,20 @@ bool PartFile::continueVisible(int fd, const QByteArray &visible, const QByteArr
     if (withoutUserInfo(earlier->url) == url && !earlier->validator.isEmpty()) {
         m_record = *earlier;
         m_record.url = url;
-        // After a crash of the process the system still has what it wrote.
-        m_record.held = std::min<qint64>(std::max(earlier->held, earlier->written), status.st_size);
+        // After a crash of the process the system still has what it wrote; nothing beyond
+        // the file's end is there.
+        for (const ByteRange &range : earlier->written.ranges())
+            m_record.held.add(range);
+        m_record.held.remove({qint64(status.st_size), std::numeric_limits<qint64>::max()});
         m_record.written = m_record.held;
     }
-    if (::ftruncate(m_fd, m_record.held) != 0 || ::lseek(m_fd, m_record.held, SEEK_SET) < 0) {
+    m_held = m_record.held;
+    // Whatever lies after the last byte held is no data of the file.
+    const qint64 end = m_held.isEmpty() ? 0 : m_held.ranges().back().end;
+    if (::ftruncate(m_fd, end) != 0) {
         fail(errno);
         return true;
     }
-    m_size = m_writebackStart = m_record.held;
     m_keepable = m_record.write(m_fd);
     return true;
 }
@@ -317,18 +327,34 @@ bool PartFile::restart()
         // The record stops claiming the old bytes before they go.
         const std::lock_guard lock(m_guard->mutex);
         ++m_guard->generation;
+        m_guard->claim.reset();
         if (m_keepable) {
-            ResumeRecord::writeHeld(m_fd, 0);
-            ResumeRecord::writeWritten(m_fd, 0);
+            ResumeRecord::writeHeld(m_fd, {});
+            ResumeRecord::writeWritten(m_fd, {});
         }
     }
-    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+    m_held = ByteRanges();
+    m_unflushed = m_noted = 0;
+    m_flushed = false;
+    if (::ftruncate(m_fd, 0) != 0) {
         fail(errno);
         return false;
     }
-    m_size = m_writebackStart = m_writtenBack = m_noted = 0;
-    m_flushed = false;
     return true;
+}
+
+bool PartFile::reserve(qint64 total)
+{
+    if (m_fd < 0)
+        return false;
+    if (total <= 0 || ::fallocate(m_fd, 0, 0, total) == 0)
+        return true;
+    const int error = errno;
+    // A file system that cannot reserve room (or not this way) makes it as the data comes.
+    if (error == EOPNOTSUPP || error == ENOSYS || error == EINVAL)
+        return true;
+    fail(error);
+    return false;
 }
 
 void PartFile::recordVersion(const QByteArray &validator, qint64 total)
@@ -336,7 +362,9 @@ void PartFile::recordVersion(const QByteArray &validator, qint64 total)
     const std::lock_guard lock(m_guard->mutex);
     m_record.validator = validator;
     m_record.total = total;
-    m_record.held = m_record.written = m_size;
+    // Nothing of this version is flushed yet.
+    m_record.held = ByteRanges();
+    m_record.written = m_held;
     if (m_keepable)
         m_record.write(m_fd);
 }
@@ -345,37 +373,39 @@ void PartFile::keep()
 {
     if (m_fd < 0)
         return;
-    if (!m_record.validator.isEmpty() && m_size > 0)
+    if (!m_record.validator.isEmpty() && size() > 0)
         nameNow();
-    if (!m_keepable || m_record.validator.isEmpty() || m_size == 0 || ::fdatasync(m_fd) != 0) {
+    if (!m_keepable || m_record.validator.isEmpty() || size() == 0 || ::fdatasync(m_fd) != 0) {
         discard();
         return;
     }
     {
         const std::lock_guard lock(m_guard->mutex);
-        ResumeRecord::writeHeld(m_fd, m_size);
-        ResumeRecord::writeWritten(m_fd, m_size);
+        ResumeRecord::writeHeld(m_fd, m_held);
+        ResumeRecord::writeWritten(m_fd, m_held);
     }
     m_temporary.clear();
     close();
 }
 
-bool PartFile::write(const char *data, std::size_t size)
+bool PartFile::write(qint64 offset, const char *data, std::size_t count)
 {
-    while (size > 0 && m_fd >= 0) {
-        const ssize_t written = ::write(m_fd, data, size);
+    while (count > 0 && m_fd >= 0) {
+        const ssize_t written = ::pwrite(m_fd, data, count, off_t(offset));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
             fail(written < 0 ? errno : ENOSPC);
             return false;
         }
+        m_held.add({offset, offset + written});
         data += written;
-        size -= std::size_t(written);
-        m_size += written;
+        count -= std::size_t(written);
+        offset += written;
+        m_unflushed += written;
         m_flushed = false;
     }
-    if (m_size >= NameAt)
+    if (size() >= NameAt)
         nameNow();
     noteWritten();
     startWriteback();
@@ -386,43 +416,57 @@ bool PartFile::write(const char *data, std::size_t size)
 // few megabytes would start over after a kill, having never reached a flushed step.
 void PartFile::noteWritten()
 {
-    if (!m_keepable || m_fd < 0 || m_size - m_noted < NoteStep)
+    if (!m_keepable || m_fd < 0 || size() - m_noted < NoteStep)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_notedAt < NoteInterval)
         return;
     m_notedAt = now;
-    m_noted = m_size;
+    m_noted = size();
     const std::lock_guard lock(m_guard->mutex);
-    ResumeRecord::writeWritten(m_fd, m_size);
+    ResumeRecord::writeWritten(m_fd, m_held);
 }
 
 // The final flush must wait for every byte to reach the disk. Starting the disk's work while
 // the data still arrives lets the two overlap, instead of adding the whole write-out of a
-// large file after its transfer. What the disk was asked to write a step ago is there by the
-// next step: a part file that a crash or a power cut stops can be continued from it.
+// large file after its transfer. Each step also makes what was written by then durable, with
+// the allocation of its blocks (ranges written out of order, or into reserved room, need
+// that before a power cut can be trusted to keep them), and only then records it as held:
+// a part file that a crash or a power cut stops is continued from it.
 void PartFile::startWriteback()
 {
 #ifdef __linux__
-    if (m_fd < 0 || m_size - m_writebackStart < WritebackStep)
+    if (m_fd < 0 || m_unflushed < WritebackStep)
         return;
-    const qint64 from = m_writebackStart;
-    const qint64 length = m_size - from;
-    const qint64 confirmed = m_keepable ? m_writtenBack : 0;
-    m_writtenBack = m_writebackStart = m_size;
+    m_unflushed = 0;
+    {
+        const std::lock_guard lock(m_guard->mutex);
+        m_guard->claim.reset();
+        if (m_keepable)
+            m_guard->claim = m_held;
+        if (std::exchange(m_guard->confirming, true))
+            return; // the confirmation that waits takes the newer claim
+    }
     const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        const std::lock_guard lock(m_guard->mutex);
+        m_guard->confirming = false;
         return;
-    const auto confirm = [fd, from, length, confirmed, guard = m_guard,
-                          generation = m_guard->generation] {
-        ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
-        if (confirmed > 0) {
-            ::sync_file_range(fd, 0, confirmed,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                  SYNC_FILE_RANGE_WAIT_AFTER);
+    }
+    const auto confirm = [fd, guard = m_guard] {
+        std::optional<ByteRanges> claim;
+        unsigned generation = 0;
+        {
+            const std::lock_guard lock(guard->mutex);
+            claim = std::exchange(guard->claim, std::nullopt);
+            generation = guard->generation;
+            guard->confirming = false;
+        }
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (claim && ::fdatasync(fd) == 0) {
             const std::lock_guard lock(guard->mutex);
             if (guard->generation == generation)
-                ResumeRecord::writeHeld(fd, confirmed);
+                ResumeRecord::writeHeld(fd, *claim);
         }
         ::close(fd);
     };
@@ -451,7 +495,7 @@ void PartFile::startFlush()
 {
 #ifdef __linux__
     if (m_fd >= 0 && !m_flushed)
-        ::sync_file_range(m_fd, m_writebackStart, 0, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "byteranges.h"
 #include "downloadfailure.h"
 #include "resumerecord.h"
 
@@ -36,7 +37,8 @@ public:
     // find it: another process that downloads into it fails with BeingDownloadedElsewhere.
     // A new one gets its name only once it holds a few tens of kilobytes, or when keep() keeps
     // it: until then nobody can find it. The record never holds the address's user name and
-    // password.
+    // password. Of an earlier run's file, only the bytes its record names are held: the bytes
+    // flushed, and after a crash of the process (not of the system) those written.
     PartFile(const QString &target, const QByteArray &url, Defer defer = {});
     ~PartFile();
     PartFile(const PartFile &) = delete;
@@ -47,8 +49,9 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     DownloadFailure failure() const { return m_failure; }
-    // Bytes written so far.
-    qint64 size() const { return m_size; }
+    // How many bytes it holds, and which: written, wherever they lie, and not dropped since.
+    qint64 size() const { return m_held.bytes(); }
+    const ByteRanges &held() const { return m_held; }
     // A path that reads exactly the data written, for a check before commit().
     QString temporaryPath() const;
 
@@ -63,8 +66,13 @@ public:
 
     // Empties the file, for data that starts over from its first byte.
     bool restart();
-    // Appends all of `data`; false (and failure() set) when the disk refuses it.
-    bool write(const char *data, std::size_t size);
+    // Gives the file its whole size of `total` bytes on the disk before its data arrives, where
+    // the file system can: a disk without room for it fails now (failure() is then DiskFull),
+    // not when the file is nearly there, and ranges written out of order are not scattered.
+    // The file's size becomes `total`; what it holds is still only what was written.
+    bool reserve(qint64 total);
+    // Writes all of `data` at `offset`; false (and failure() set) when the disk refuses it.
+    bool write(qint64 offset, const char *data, std::size_t count);
     // Waits until the data written is on the disk: the long part of commit(), which can be
     // done before it.
     bool flush();
@@ -106,10 +114,9 @@ private:
     QByteArray m_temporary;    // its name; empty for a file without one
     QByteArray m_visibleLater; // the visible name a new file gets once it holds enough
     int m_fd = -1;
-    qint64 m_size = 0;
-    qint64 m_writebackStart = 0;
-    qint64 m_writtenBack = 0; // bytes the disk has been asked to write
-    qint64 m_noted = 0;       // bytes last noted as written
+    ByteRanges m_held;
+    qint64 m_unflushed = 0; // bytes written since the disk was last asked to write them
+    qint64 m_noted = 0;     // how many bytes it held when what it held was last noted
     std::chrono::steady_clock::time_point m_notedAt;
     bool m_flushed = false;
     bool m_deferred = false; // some of its upkeep went to `m_defer`

@@ -7,8 +7,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// "bytes 100-199/1000": the first byte and the total; false when it does not read so.
-bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &total)
+// "bytes 100-199/1000": the first and last bytes and the total; false when it does not read so.
+bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &last, qint64 &total)
 {
     const QByteArray text = value.trimmed();
     if (!text.toLower().startsWith("bytes "))
@@ -18,10 +18,13 @@ bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &total)
         return false;
     const QList<QByteArray> range = parts.at(0).split('-');
     bool firstOk = false;
+    bool lastOk = false;
     bool totalOk = false;
     first = range.value(0).trimmed().toLongLong(&firstOk);
+    last = range.value(1).trimmed().toLongLong(&lastOk);
     total = parts.at(1).trimmed().toLongLong(&totalOk);
-    return range.size() == 2 && firstOk && totalOk && first >= 0 && total > first;
+    return range.size() == 2 && firstOk && lastOk && totalOk && first >= 0 && last >= first &&
+           total > last;
 }
 
 } // namespace
@@ -62,6 +65,8 @@ void ResponseHead::addLine(QByteArrayView line)
         retryAfter = value;
     else if (name == "content-length")
         addContentLength(value);
+    else if (name == "accept-ranges")
+        acceptsRanges = value.toLower() == "bytes";
 }
 
 QByteArray resumeValidator(const ResponseHead &head)
@@ -108,14 +113,47 @@ ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, 
         return {held > 0 ? ResponseFit::StartOver : ResponseFit::Continue, 0, total};
     }
     qint64 first = 0;
+    qint64 last = 0;
     qint64 total = 0;
-    if (!askedRange || !parseContentRange(head.contentRange, first, total))
+    if (!askedRange || !parseContentRange(head.contentRange, first, last, total))
         return {ResponseFit::Fail};
     // Another version, another size, or a part that starts after what we hold: not the file
     // we have.
     if (!namesVersion(head, validator) || total != knownTotal || first > held)
         return {ResponseFit::Refetch};
     return {ResponseFit::Continue, held - first, total};
+}
+
+namespace {
+
+// Whether the answer names something of the file that `version` does not have.
+bool namesOtherVersion(const ResponseHead &head, qint64 total, const FileVersion &version)
+{
+    const auto differs = [](const QByteArray &named, const QByteArray &known) {
+        return !named.isEmpty() && !known.isEmpty() && named != known;
+    };
+    return differs(head.etag, version.etag) || differs(head.lastModified, version.lastModified) ||
+           (total >= 0 && total != version.total);
+}
+
+} // namespace
+
+PieceFit fitPiece(const ResponseHead &head, ByteRange asked, const FileVersion &version)
+{
+    if (head.status != 206)
+        return head.status / 100 == 2 && namesOtherVersion(head, head.contentLength, version)
+                   ? PieceFit::OtherVersion
+                   : PieceFit::Unsplittable;
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 total = 0;
+    if (head.conflictingLengths || !parseContentRange(head.contentRange, first, last, total))
+        return PieceFit::Unsplittable;
+    if (namesOtherVersion(head, total, version))
+        return PieceFit::OtherVersion;
+    if (!namesVersion(head, version.validator) || first != asked.begin || last + 1 != asked.end)
+        return PieceFit::Unsplittable;
+    return PieceFit::Fits;
 }
 
 bool isRetryable(DownloadFailure failure, long status, bool reachedServerBefore)

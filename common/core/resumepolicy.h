@@ -3,6 +3,7 @@
 // What a transfer that was interrupted may do next: whether to try again, how long to wait,
 // and whether the next answer continues the bytes already held or starts the file over.
 
+#include "byteranges.h"
 #include "downloadfailure.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@ struct ResponseHead {
     QByteArray lastModified;
     QByteArray contentRange;
     QByteArray retryAfter;
+    bool acceptsRanges = false;      // Accept-Ranges: bytes
     bool conflictingLengths = false; // two Content-Length values that differ
 
     // Takes one header line as libcurl hands it over; a status line starts a new answer
@@ -56,6 +58,23 @@ ResponseFit fitResponse(const ResponseHead &head, bool askedRange, qint64 held, 
 
 // Whether the answer names the version of the file that `validator` names.
 bool namesVersion(const ResponseHead &head, const QByteArray &validator);
+
+// A version of a file as its server named it: its ETag and Last-Modified date (each empty when
+// unknown), one of which is the validator its ranges are asked with, and its size.
+struct FileVersion {
+    QByteArray etag;
+    QByteArray lastModified;
+    QByteArray validator;
+    qint64 total = -1;
+};
+
+// How the answer to a request for exactly the bytes `asked` of `version` (with If-Match or
+// If-Unmodified-Since) fits: only a 206 of exactly those bytes that names the version is of
+// use. One that names another ETag, Last-Modified date or size is of another version; any
+// other answer (the whole file, a part that is not the one asked for, a part that does not
+// say which version it is of) says that the server does not split this file.
+enum class PieceFit { Fits, OtherVersion, Unsplittable };
+PieceFit fitPiece(const ResponseHead &head, ByteRange asked, const FileVersion &version);
 
 // Whether a try that ended this way is worth another one. `status` is the HTTP status for
 // HttpError; a refused connection counts only after a first try reached the server.

@@ -63,6 +63,13 @@ struct TransferOptions {
     // For a file: called on a disk thread as soon as the complete file is at its target (the
     // path given), also when its Transfer was stopped or destroyed while it was landing.
     std::function<void(const QString &path)> landed;
+    // For a file over HTTP(S): once its server has named its size and version and takes
+    // requests for ranges, a large file may be fetched over several connections at once, each
+    // asking for a range of that very version, while each one added raises the rate; a
+    // connection far slower than the others gives its range back. A server gets at most 16
+    // connections from the process at once, and a transfer that starts takes one back from
+    // those splitting a file. Without it, one connection fetches the whole file.
+    bool split = false;
     // A file of certificates that vouch for servers instead of the system's own, for a site
     // with a private authority; empty for the system's.
     QByteArray certificateAuthorities;
@@ -98,7 +105,8 @@ public:
     const QByteArray &contentType() const { return m_contentType; }
 
 Q_SIGNALS:
-    // A few times a second at most, with the bytes received and the announced total (0 when
+    // A few times a second at most, with the bytes received (over every connection of the
+    // transfer, and by an earlier one that it continues) and the announced total (0 when
     // unknown).
     void progress(qint64 received, qint64 total);
     // Once, when the transfer has ended; for a file, result.ok means the complete file is at
@@ -108,7 +116,8 @@ Q_SIGNALS:
     // `multiplexed` when it came over a connection that carries several transfers at once
     // (HTTP/2 or later): its server takes more requests at once than a connection each.
     void arrived(bool multiplexed);
-    // The server answered that it is too busy for this request; another try follows.
+    // The server answered that it is too busy for this request, or refused another connection
+    // for the same file; another try follows, or the transfer goes on with one connection.
     void serverBusy();
 
 private:

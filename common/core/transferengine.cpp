@@ -3,11 +3,14 @@
 #include "curlglobal.h"
 #include "diskqueue.h"
 #include "fileplacement.h"
+#include "piecepicker.h"
 #include "transferjob.h"
+#include "transfersplit.h"
 #include "transfertry.h"
 #include "urlencoding.h"
 
 #include <QFile>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -22,8 +25,14 @@ namespace quorrin::engine {
 namespace {
 
 // While transfers run, the engine looks at each of them this often, so that a stall is seen
-// on time even when the line is quiet.
+// on time even when the line is quiet; more often while a job finds out how many connections
+// help it, whose windows are short, or has a connection that waits to take a range over.
 constexpr int ServiceIntervalMs = 50;
+constexpr int OftenServiceIntervalMs = 10;
+// How often the jobs on the line are looked at for connections to add, and for a connection
+// that lags far behind the others.
+constexpr auto ManageInterval = std::chrono::milliseconds(10);
+constexpr auto ReliefInterval = std::chrono::milliseconds(250);
 
 std::mutex &shareMutex(curl_lock_data data)
 {
@@ -41,6 +50,14 @@ void unlockShare(CURL *, curl_lock_data data, void *)
     shareMutex(data).unlock();
 }
 
+// The server of an address, as connections to it are counted: its scheme, host and port.
+QByteArray serverOf(const QByteArray &url)
+{
+    const QUrl parsed = QUrl::fromEncoded(url);
+    return parsed.scheme().toLatin1() + "://" + parsed.host().toLower().toUtf8() + ':' +
+           QByteArray::number(parsed.port());
+}
+
 class Engine {
 public:
     Engine();
@@ -50,16 +67,29 @@ public:
     void closeIdleConnections();
 
 private:
+    // A connection on the line, and its job.
+    struct Line {
+        std::shared_ptr<Job> job;
+        Connection *connection;
+    };
+
     void serve();
     void abandonAll();
     void takeCommands();
     void begin(const std::shared_ptr<Job> &job);
-    void startTry(const std::shared_ptr<Job> &job);
+    bool startTry(const std::shared_ptr<Job> &job, Connection &connection);
+    void startTries(const std::shared_ptr<Job> &job, const std::vector<Connection *> &connections);
     void startDueTries();
     int pollTimeout() const;
     void end(CURL *easy, CURLcode code);
     void remove(CURL *easy);
-    static void release(Job &job);
+    void takeOff(Connection &connection);
+    void letGo(Job &job, Connection &connection);
+    void release(Job &job);
+    void handOut(Job &job, std::vector<Connection *> &starts);
+    int room(const QByteArray &host) const;
+    void manage();
+    void keepWithinServerLimits();
 
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
     std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> m_share{nullptr, curl_share_cleanup};
@@ -70,9 +100,12 @@ private:
     bool m_closeIdle = false;
     bool m_stopping = false;
 
-    // The engine thread's own: transfers on the line, and those waiting for their next try.
-    std::map<CURL *, std::shared_ptr<Job>> m_running;
+    // The engine thread's own: connections on the line, and jobs waiting for their next try.
+    std::map<CURL *, Line> m_running;
     std::vector<std::shared_ptr<Job>> m_waiting;
+    Clock::time_point m_lastManaged;
+    // A job is finding out how many connections help it, or has one that waits for a range.
+    bool m_lookingOften = false;
     std::thread m_thread;
 };
 
@@ -151,14 +184,18 @@ void Engine::serve()
                 break;
         }
         startDueTries();
+        keepWithinServerLimits();
         int running = 0;
         curl_multi_perform(m_multi.get(), &running);
         int queued = 0;
         while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &queued))
             if (message->msg == CURLMSG_DONE)
                 end(message->easy_handle, message->data.result);
+        manage();
         // libcurl wakes sooner when one of its own timers is due.
+        const Clock::time_point before = Clock::now();
         curl_multi_poll(m_multi.get(), nullptr, 0, pollTimeout(), nullptr);
+        waitedOnThisThread() += Clock::now() - before;
     }
     abandonAll();
 }
@@ -169,8 +206,9 @@ void Engine::abandonAll()
     std::vector<std::shared_ptr<Job>> left;
     left.swap(m_waiting);
     while (!m_running.empty()) {
-        left.push_back(m_running.begin()->second);
-        remove(left.back()->easy.get());
+        const std::shared_ptr<Job> job = m_running.begin()->second.job;
+        release(*job);
+        left.push_back(job);
     }
     for (const std::shared_ptr<Job> &job : left)
         release(*job);
@@ -194,10 +232,9 @@ void Engine::takeCommands()
         dropped.swap(m_dropped);
         closeIdle = std::exchange(m_closeIdle, false);
     }
+    // Every connection of a job that stops is closed at once.
     for (const std::shared_ptr<Job> &job : dropped) {
         std::erase(m_waiting, job);
-        if (job->easy)
-            remove(job->easy.get());
         release(*job);
         job->dispose();
     }
@@ -222,13 +259,17 @@ void Engine::startDueTries()
         return true;
     });
     for (const std::shared_ptr<Job> &job : due)
-        startTry(job);
+        if (!job->connections.empty() && !startTry(job, *job->connections.front())) {
+            const std::lock_guard lock(job->mutex);
+            release(*job);
+            job->finish(failed(DownloadFailure::Other, long(CURLE_FAILED_INIT)));
+        }
 }
 
 int Engine::pollTimeout() const
 {
     if (!m_running.empty())
-        return ServiceIntervalMs;
+        return m_lookingOften ? OftenServiceIntervalMs : ServiceIntervalMs;
     int timeout = 60000;
     const Clock::time_point now = Clock::now();
     for (const std::shared_ptr<Job> &job : m_waiting) {
@@ -247,27 +288,59 @@ void Engine::begin(const std::shared_ptr<Job> &job)
             return;
         }
     }
-    job->easy.reset(curl_easy_init());
-    if (!job->easy || !m_multi) {
+    job->host = serverOf(job->url);
+    job->started = Clock::now();
+    job->split.allowed = job->options.split && !job->path.isEmpty();
+    if (!startTry(job, job->addConnection())) {
         const std::lock_guard lock(job->mutex);
+        release(*job);
         job->finish(failed(DownloadFailure::Other, long(CURLE_FAILED_INIT)));
-        return;
     }
-    setUpHandle(*job, m_share.get());
-    startTry(job);
 }
 
-void Engine::startTry(const std::shared_ptr<Job> &job)
+// Puts the connection's next request on the line, with a handle of its own made first for a
+// new connection; false when it cannot go. A request of a job cancelled meanwhile does not
+// go, and its drop lets the connection go.
+bool Engine::startTry(const std::shared_ptr<Job> &job, Connection &connection)
 {
-    if (!setUpTry(*job))
-        return;
-    CURL *easy = job->easy.get();
-    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK) {
-        const std::lock_guard lock(job->mutex);
-        job->finish(failed(DownloadFailure::Other, long(CURLE_FAILED_INIT)));
-        return;
+    if (!connection.easy) {
+        connection.easy.reset(curl_easy_init());
+        if (!connection.easy || !m_multi)
+            return false;
+        setUpHandle(*job, connection, m_share.get());
     }
-    m_running.emplace(easy, job);
+    if (!setUpTry(*job, connection))
+        return true; // cancelled: the job's drop lets it go
+    CURL *easy = connection.easy.get();
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK)
+        return false;
+    connection.active = true;
+    m_running.emplace(easy, Line{job, &connection});
+    return true;
+}
+
+// Connections the job added or gave a range: one that cannot go gives its range back. A job
+// left without any connection on the line cannot go on.
+void Engine::startTries(const std::shared_ptr<Job> &job,
+                        const std::vector<Connection *> &connections)
+{
+    bool refused = false;
+    for (Connection *connection : connections)
+        if (!startTry(job, *connection)) {
+            const std::lock_guard lock(job->mutex);
+            giveBack(*connection);
+            leaveRound(*job, *connection, std::nullopt);
+            letGo(*job, *connection);
+            refused = true;
+        }
+    const bool onLine = std::any_of(job->connections.begin(), job->connections.end(),
+                                    [](const auto &connection) { return connection->active; });
+    if (refused && !onLine) {
+        const std::lock_guard lock(job->mutex);
+        release(*job);
+        if (job->observer)
+            job->finish(failed(DownloadFailure::Other, long(CURLE_FAILED_INIT)));
+    }
 }
 
 void Engine::end(CURL *easy, CURLcode code)
@@ -275,27 +348,97 @@ void Engine::end(CURL *easy, CURLcode code)
     const auto found = m_running.find(easy);
     if (found == m_running.end())
         return;
-    const std::shared_ptr<Job> job = found->second;
+    const std::shared_ptr<Job> job = found->second.job;
+    Connection &connection = *found->second.connection;
     remove(easy);
-    const std::lock_guard lock(job->mutex);
-    if (!job->observer) {
-        release(*job);
-        job->dispose();
-        return;
+    std::vector<Connection *> starts;
+    {
+        const std::lock_guard lock(job->mutex);
+        if (!job->observer) {
+            release(*job);
+            job->dispose();
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        switch (endTry(*job, connection, code)) {
+        case TryEnd::Done:
+            // A file that may not be split keeps one connection once its others are done.
+            if ((job->split.allowed || !job->othersActive(connection)) &&
+                assignPiece(*job, connection, FinishedConnectionPiece)) {
+                starts.push_back(&connection);
+            } else if (job->split.allowed) {
+                goIdle(connection, now);
+            } else {
+                letGo(*job, connection);
+            }
+            break;
+        case TryEnd::GiveBack:
+            giveBack(connection);
+            leaveRound(*job, connection, 0);
+            letGo(*job, connection);
+            handOut(*job, starts);
+            break;
+        case TryEnd::OneLeft: {
+            giveBack(connection);
+            letGo(*job, connection);
+            bool kept = false;
+            for (std::size_t i = 0; i < job->connections.size();) {
+                Connection &other = *job->connections[i];
+                if (other.active && !std::exchange(kept, true)) {
+                    ++i;
+                    continue;
+                }
+                giveBack(other);
+                letGo(*job, other);
+            }
+            break;
+        }
+        case TryEnd::Restart:
+        case TryEnd::Later:
+            // The job goes on with this connection alone.
+            for (std::size_t i = 0; i < job->connections.size();) {
+                if (job->connections[i].get() == &connection)
+                    ++i;
+                else
+                    letGo(*job, *job->connections[i]);
+            }
+            connection.assigned = false;
+            job->split.round.clear();
+            job->split.brought.clear();
+            m_waiting.push_back(job);
+            break;
+        case TryEnd::Over:
+            release(*job);
+            break;
+        }
     }
-    if (endTry(*job, code))
-        m_waiting.push_back(job);
-    else
-        release(*job);
+    startTries(job, starts);
 }
 
-// A job that never tries again lets its handle go at once, on this thread: nothing of it
+// A job that never tries again lets its handles go at once, on this thread: nothing of it
 // stays but what its owner reads, and the shared DNS and TLS data are in use by no handle
 // once the engine goes.
 void Engine::release(Job &job)
 {
-    job.easy.reset();
-    job.headers.reset();
+    for (const auto &connection : job.connections)
+        takeOff(*connection);
+    job.connections.clear();
+}
+
+// Takes the connection off the line, closing it when its request is unfinished.
+void Engine::takeOff(Connection &connection)
+{
+    if (connection.active)
+        remove(connection.easy.get());
+}
+
+// The connection goes for good, with its handle.
+void Engine::letGo(Job &job, Connection &connection)
+{
+    takeOff(connection);
+    std::erase_if(job.connections, [&](const std::unique_ptr<Connection> &kept) {
+        return kept.get() == &connection;
+    });
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
@@ -305,8 +448,120 @@ void Engine::remove(CURL *easy)
     if (found == m_running.end())
         return;
     curl_multi_remove_handle(m_multi.get(), easy);
+    found->second.connection->active = false;
     m_running.erase(found);
 }
+
+// The job's waiting connections take what others gave back, as far as the server takes them.
+void Engine::handOut(Job &job, std::vector<Connection *> &starts)
+{
+    if (!job.split.allowed)
+        return;
+    int left = room(job.host);
+    for (const auto &connection : job.connections) {
+        if (left <= 0)
+            return;
+        if (connection->active || connection->assigned || !connection->easy ||
+            !assignPiece(job, *connection, FinishedConnectionPiece))
+            continue;
+        starts.push_back(connection.get());
+        --left;
+    }
+}
+
+// How many more connections the server may take.
+int Engine::room(const QByteArray &host) const
+{
+    int used = 0;
+    for (const auto &[easy, line] : m_running)
+        used += line.job->host == host;
+    return MaxConnectionsPerServer - used;
+}
+
+// The jobs on the line add connections while they help, and let go of one that is far slower
+// than the others.
+void Engine::manage()
+{
+    const Clock::time_point now = Clock::now();
+    if (now - m_lastManaged < ManageInterval)
+        return;
+    m_lastManaged = now;
+    std::vector<std::shared_ptr<Job>> jobs;
+    for (const auto &[easy, line] : m_running)
+        if (std::find(jobs.begin(), jobs.end(), line.job) == jobs.end())
+            jobs.push_back(line.job);
+    m_lookingOften = false;
+    for (const std::shared_ptr<Job> &job : jobs) {
+        std::vector<Connection *> starts;
+        {
+            const std::lock_guard lock(job->mutex);
+            if (!job->observer)
+                continue;
+            starts = grow(*job, now, room(job->host), waitedOnThisThread());
+            const Split &split = job->split;
+            m_lookingOften =
+                m_lookingOften || (split.allowed && !split.settled) || hasWaitingConnection(*job);
+            if (now - job->split.lastRelief >= ReliefInterval) {
+                job->split.lastRelief = now;
+                if (Connection *slow = toRelieve(*job, now)) {
+                    takeOff(*slow);
+                    giveBack(*slow);
+                    leaveRound(*job, *slow, 0);
+                    letGo(*job, *slow);
+                    handOut(*job, starts);
+                }
+            }
+            for (Connection *quiet : quietToTakeOver(*job, now)) {
+                takeOff(*quiet);
+                giveBack(*quiet);
+                leaveRound(*job, *quiet, std::nullopt);
+                letGo(*job, *quiet);
+            }
+            handOut(*job, starts);
+        }
+        startTries(job, starts);
+    }
+}
+
+// No server gets more connections than it may take: a transfer that starts comes first, and
+// the job with the most connections to that server gives back the one it added last.
+void Engine::keepWithinServerLimits()
+{
+    for (;;) {
+        std::map<QByteArray, int> used;
+        std::map<Job *, int> jobConnections;
+        for (const auto &[easy, line] : m_running) {
+            ++used[line.job->host];
+            ++jobConnections[line.job.get()];
+        }
+        Job *busiest = nullptr;
+        for (const auto &[job, count] : jobConnections)
+            if (count > 1 && used[job->host] > MaxConnectionsPerServer &&
+                (!busiest || count > jobConnections[busiest]))
+                busiest = job;
+        if (!busiest)
+            return;
+        const std::lock_guard lock(busiest->mutex);
+        Connection *last = nullptr;
+        for (const auto &connection : busiest->connections)
+            if (connection->active && (!last || connection->id > last->id))
+                last = connection.get();
+        takeOff(*last);
+        giveBack(*last);
+        leaveRound(*busiest, *last, std::nullopt);
+        letGo(*busiest, *last);
+    }
+}
+
+} // namespace
+
+Clock::duration &waitedOnThisThread()
+{
+    thread_local Clock::duration waited{};
+    return waited;
+}
+
+namespace {
 
 Engine &engine()
 {

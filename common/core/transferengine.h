@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -27,7 +28,8 @@ public:
     virtual void abandoned() = 0;
     // All the data is in the part file of a job that lands later.
     virtual void arrived(bool /*multiplexed*/) {}
-    // The server answered that it is too busy (429 or 503); another try follows.
+    // The server answered that it is too busy (429 or 503), or refused another connection for
+    // the same file; another try follows, or the job goes on with one connection.
     virtual void serverBusy() {}
 };
 
@@ -56,6 +58,10 @@ void closeIdleConnections();
 // complete and checked together on one disk thread, each flushed and linked, each directory
 // synced once; the others as land() would.
 void landTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> &landings);
+
+// How long the engine has waited for the network, in all, when asked on its own thread: the
+// time it had to spare.
+std::chrono::steady_clock::duration &waitedOnThisThread();
 
 // Names where the complete file of a job started with landLater goes.
 void land(const std::shared_ptr<Job> &job, const QString &target);

@@ -17,7 +17,32 @@ void Job::startOver()
         file->restart();
     body.clear();
     total = -1;
+    reserved = false;
     validator.clear();
+    etag.clear();
+    lastModified.clear();
+}
+
+bool Job::isHttp(const Connection &connection) const
+{
+    // Before its first answer, a transfer speaks the scheme of its address.
+    const char *scheme = nullptr;
+    if (connection.easy)
+        curl_easy_getinfo(connection.easy.get(), CURLINFO_SCHEME, &scheme);
+    return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
+}
+
+Connection &Job::addConnection()
+{
+    connections.push_back(std::make_unique<Connection>(*this, madeConnections++));
+    return *connections.back();
+}
+
+bool Job::othersActive(const Connection &connection) const
+{
+    return std::any_of(connections.begin(), connections.end(), [&](const auto &other) {
+        return other.get() != &connection && other->active;
+    });
 }
 
 void Job::openFile(const QString &target, void (*submit)(const std::shared_ptr<Job> &))
@@ -41,6 +66,7 @@ void Job::openFile(const QString &target, void (*submit)(const std::shared_ptr<J
             }
             // What an earlier run left is continued as bytes of this transfer's first try.
             job->validator = job->file->record().validator;
+            (job->validator.startsWith('"') ? job->etag : job->lastModified) = job->validator;
             job->total = job->file->record().total;
             job->best = job->file->size();
             job->stage = Stage::Transferring;
@@ -154,140 +180,227 @@ void Job::finish(const DownloadResult &result)
 
 size_t receiveHeader(char *data, size_t, size_t count, void *userData)
 {
-    static_cast<Job *>(userData)->head.addLine(QByteArrayView(data, qsizetype(count)));
+    static_cast<Connection *>(userData)->head.addLine(QByteArrayView(data, qsizetype(count)));
     return count;
 }
 
 namespace {
 
 // FTP tells the size of what it sends from the offset asked for.
-bool fitFtp(Job &job)
+bool fitFtp(Job &job, Connection &connection)
 {
     curl_off_t length = -1;
-    curl_easy_getinfo(job.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    if (job.askedRange && (length < 0 || job.received() + length != job.total)) {
+    curl_easy_getinfo(connection.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    if (connection.askedRange && (length < 0 || connection.position + length != job.total)) {
         job.refetch = true;
         return false;
     }
-    if (!job.askedRange)
+    if (!connection.askedRange)
         job.total = length >= 0 ? qint64(length) : -1;
+    return true;
+}
+
+// The answer to a request for a piece is only of use when it is exactly that piece, of the
+// version held.
+bool fitPieceAnswer(Job &job, Connection &connection)
+{
+    connection.pieceFit = fitPiece(connection.head, connection.asked, job.version());
+    if (*connection.pieceFit == PieceFit::Fits)
+        return true;
+    connection.abandoned = DownloadFailure::UnexpectedAnswer;
+    return false;
+}
+
+// Checks an answer to a try of the job: it continues the bytes held, or replaces them.
+bool fitTry(Job &job, Connection &connection)
+{
+    const ResponseHead &head = connection.head;
+    const ResponseFit fitting =
+        fitResponse(head, connection.askedRange, connection.position, job.total, job.validator);
+    switch (fitting.action) {
+    case ResponseFit::Fail:
+        connection.abandoned = DownloadFailure::UnexpectedAnswer;
+        return false;
+    case ResponseFit::Invalid:
+        connection.abandoned = DownloadFailure::InvalidAnswer;
+        return false;
+    case ResponseFit::Inconsistent:
+        connection.abandoned = DownloadFailure::InconsistentAnswer;
+        return false;
+    case ResponseFit::Refetch:
+        job.refetch = true;
+        return false;
+    case ResponseFit::StartOver:
+        // The whole file: nothing held before stays, and no connection shares it.
+        job.startOver();
+        job.split.allowed = false;
+        connection.position = 0;
+        connection.end = -1;
+        break;
+    case ResponseFit::Continue:
+        break;
+    }
+    connection.skip = fitting.skip;
+    job.total = fitting.total;
+    if (head.status != 206) {
+        job.validator = resumeValidator(head);
+        job.etag = head.etag;
+        job.lastModified = head.lastModified;
+        if (job.file)
+            job.file->recordVersion(job.validator, job.total);
+    } else {
+        // It named the version held: what else it tells of it is the version's too.
+        if (job.etag.isEmpty())
+            job.etag = head.etag;
+        if (job.lastModified.isEmpty())
+            job.lastModified = head.lastModified;
+    }
+    if (connection.end < 0 && job.file && !job.options.acceptEncoding)
+        connection.end = job.total;
+    job.split.possible = job.split.allowed && job.file && job.total > 0 &&
+                         !job.validator.isEmpty() && !job.options.acceptEncoding &&
+                         (head.status == 206 || head.acceptsRanges);
     return true;
 }
 
 } // namespace
 
 // Checks, before the first byte of an answer is written, that it continues the bytes held or
-// replaces them; false when it is of no use.
-bool fit(Job &job)
+// replaces them, or is exactly the piece asked for; false when it is of no use. A file of
+// known size gets its room on the disk first.
+bool fit(Job &job, Connection &connection)
 {
-    job.fitted = true;
+    connection.fitted = true;
+    connection.answeredAt = Clock::now();
     job.reachedServer = true;
-    if (!job.isHttp())
-        return fitFtp(job);
-    const ResponseFit fitting =
-        fitResponse(job.head, job.askedRange, job.received(), job.total, job.validator);
-    switch (fitting.action) {
-    case ResponseFit::Fail:
-        job.abandoned = DownloadFailure::UnexpectedAnswer;
+    const bool http = job.isHttp(connection);
+    if (connection.ask == Connection::Ask::Piece)
+        return fitPieceAnswer(job, connection);
+    if (!(http ? fitTry(job, connection) : fitFtp(job, connection)))
         return false;
-    case ResponseFit::Invalid:
-        job.abandoned = DownloadFailure::InvalidAnswer;
-        return false;
-    case ResponseFit::Inconsistent:
-        job.abandoned = DownloadFailure::InconsistentAnswer;
-        return false;
-    case ResponseFit::Refetch:
-        job.refetch = true;
-        return false;
-    case ResponseFit::StartOver:
-        job.startOver();
-        break;
-    case ResponseFit::Continue:
-        break;
-    }
-    job.skip = fitting.skip;
-    job.total = fitting.total;
-    if (job.head.status != 206) {
-        job.validator = resumeValidator(job.head);
-        if (job.file)
-            job.file->recordVersion(job.validator, job.total);
+    if (!http && connection.end < 0)
+        connection.end = job.total;
+    if (job.file && job.total > 0 && !job.reserved && !job.options.acceptEncoding) {
+        if (!job.file->reserve(job.total))
+            return false; // its failure tells why
+        job.reserved = true;
     }
     return true;
 }
 
+namespace {
+
+// Notes the bytes of a connection's first write, and of its window: what it brings in its
+// first moments tells whether more connections help.
+void noteWritten(Job &job, Connection &connection, qint64 bytes)
+{
+    const Clock::time_point now = Clock::now();
+    if (!connection.firstWrite) {
+        connection.firstWrite = now;
+        // The job's first bytes: its window, and the engine's room over it, start here.
+        if (job.split.window.count() == 0) {
+            job.split.window = growthWindow(std::chrono::ceil<std::chrono::milliseconds>(
+                connection.answeredAt - connection.started));
+            job.split.roundSince = now;
+            job.split.waitedBefore = waitedOnThisThread();
+        }
+    }
+    if (now - *connection.firstWrite < job.split.window)
+        connection.windowBytes += bytes;
+    connection.lastWrite = now;
+    connection.brought += bytes;
+}
+
+} // namespace
+
 size_t receive(char *data, size_t, size_t count, void *userData)
 {
-    auto *job = static_cast<Job *>(userData);
-    const std::lock_guard lock(job->mutex);
-    if (!job->observer)
+    auto &connection = *static_cast<Connection *>(userData);
+    Job &job = connection.job;
+    const std::lock_guard lock(job.mutex);
+    if (!job.observer)
         return 0; // cancelled: 0 makes libcurl stop the transfer
-    if (!job->fitted && !fit(*job))
+    if (!connection.fitted && !fit(job, connection))
         return 0;
-    const size_t skipped = size_t(std::min<qint64>(job->skip, qint64(count)));
-    job->skip -= qint64(skipped);
+    const size_t skipped = size_t(std::min<qint64>(connection.skip, qint64(count)));
+    connection.skip -= qint64(skipped);
     data += skipped;
     count -= skipped;
     if (count == 0)
         return skipped;
-    const qint64 maxSize = job->options.maxSize;
-    if (maxSize > 0 && job->received() + qint64(count) > maxSize) {
-        job->abandoned = DownloadFailure::TooLarge;
+    // What lies past the connection's range is another connection's, or none of the file's:
+    // it stops there.
+    size_t wanted = count;
+    if (connection.end >= 0)
+        wanted = size_t(std::clamp<qint64>(connection.end - connection.position, 0, qint64(count)));
+    const qint64 maxSize = job.options.maxSize;
+    if (maxSize > 0 && job.received() + qint64(wanted) > maxSize) {
+        connection.abandoned = DownloadFailure::TooLarge;
         return 0;
     }
-    if (!job->file) {
-        job->body.append(data, qsizetype(count));
-        return skipped + count;
+    if (!job.file)
+        job.body.append(data, qsizetype(wanted));
+    else if (wanted > 0 && !job.file->write(connection.position, data, wanted))
+        return 0;
+    connection.position += qint64(wanted);
+    if (wanted > 0)
+        noteWritten(job, connection, qint64(wanted));
+    if (wanted < count) {
+        connection.reachedEnd = true;
+        return skipped + wanted;
     }
-    return job->file->write(data, count) ? skipped + count : 0;
+    return skipped + count;
 }
 
 namespace {
 
 // Whether the try has stayed under the lowest speed over the last span: bytes that drip in
 // keep a stall limit from ever ending it, while a fresh connection usually gets full speed.
-bool tooSlow(Job &job, Clock::time_point now, curl_off_t received)
+bool tooSlow(const LowestSpeed &lowest, Connection &connection, Clock::time_point now,
+             curl_off_t received)
 {
-    const LowestSpeed &lowest = job.options.lowestSpeed;
-    if (lowest.bytesPerSecond <= 0 || now - job.speedSince < lowest.over)
+    if (lowest.bytesPerSecond <= 0 || now - connection.speedSince < lowest.over)
         return false;
-    const auto span = std::chrono::duration<double>(now - job.speedSince).count();
-    if (double(received - job.speedBytes) < double(lowest.bytesPerSecond) * span)
+    const auto span = std::chrono::duration<double>(now - connection.speedSince).count();
+    if (double(received - connection.speedBytes) < double(lowest.bytesPerSecond) * span)
         return true;
-    job.speedSince = now;
-    job.speedBytes = received;
+    connection.speedSince = now;
+    connection.speedBytes = received;
     return false;
 }
 
 } // namespace
 
 // libcurl calls this for every running transfer each time the engine serves it, also while
-// the line is quiet: it carries the progress reports, the stall limit and the lowest speed.
+// the line is quiet: it carries the progress reports, the stall limit and the lowest speed,
+// each connection on its own; the reports tell every connection's bytes together.
 int progressed(void *userData, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t)
 {
-    auto *job = static_cast<Job *>(userData);
+    auto &connection = *static_cast<Connection *>(userData);
+    Job &job = connection.job;
     const Clock::time_point now = Clock::now();
-    if (received != job->lastReceived) {
-        job->lastReceived = received;
-        job->lastActivity = now;
-    } else if (now - job->lastActivity >= job->options.stallTimeout) {
-        const std::lock_guard lock(job->mutex);
-        job->abandoned = DownloadFailure::Stalled;
+    if (received != connection.lastReceived) {
+        connection.lastReceived = received;
+        connection.lastActivity = now;
+    } else if (now - connection.lastActivity >= job.options.stallTimeout) {
+        const std::lock_guard lock(job.mutex);
+        connection.abandoned = DownloadFailure::Stalled;
         return 1;
     }
-    if (tooSlow(*job, now, received)) {
-        const std::lock_guard lock(job->mutex);
-        job->abandoned = DownloadFailure::TooSlow;
+    if (tooSlow(job.options.lowestSpeed, connection, now, received)) {
+        const std::lock_guard lock(job.mutex);
+        connection.abandoned = DownloadFailure::TooSlow;
         return 1;
     }
-    if (now - job->lastReport < ProgressInterval)
+    if (now - job.lastReport < ProgressInterval)
         return 0;
-    job->lastReport = now;
-    const std::lock_guard lock(job->mutex);
-    if (!job->observer)
+    job.lastReport = now;
+    const std::lock_guard lock(job.mutex);
+    if (!job.observer)
         return 1;
-    const qint64 whole = job->total > 0 ? job->total : total > 0 ? qint64(total) : 0;
-    if (!job->observer->progressed(job->received(), whole)) {
-        job->abandoned = DownloadFailure::Cancelled;
+    const qint64 whole = job.total > 0 ? job.total : total > 0 ? qint64(total) : 0;
+    if (!job.observer->progressed(job.received(), whole)) {
+        connection.abandoned = DownloadFailure::Cancelled;
         return 1;
     }
     return 0;

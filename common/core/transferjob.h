@@ -10,6 +10,7 @@
 #include "diskqueue.h"
 #include "partfile.h"
 #include "resumepolicy.h"
+#include "transferconnection.h"
 #include "transferengine.h"
 
 #include <curl/curl.h>
@@ -18,10 +19,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace quorrin::engine {
-
-using Clock = std::chrono::steady_clock;
 
 // How often progress is reported at most.
 inline constexpr auto ProgressInterval = std::chrono::milliseconds(100);
@@ -34,6 +34,26 @@ enum class Stage {
     Complete,     // all data in the part file, checked on the disk queue, waiting to land
     Committing,   // being put at its target: nothing stops it any more
     Ended,        // finished, cancelled or stopped
+};
+
+// How a job's file is shared among connections; the engine thread's own.
+struct Split {
+    // The transfer may use several connections. Off for good once the server refused one,
+    // answered a request for a piece with something else, or changed the file.
+    bool allowed = false;
+    // The server named the file's size and version, and takes requests for ranges.
+    bool possible = false;
+    // More connections were found not to help: the job keeps those it has.
+    bool settled = false;
+    std::chrono::milliseconds window{0};
+    qint64 reference = -1;       // the first connection's bytes over its window, alone
+    std::vector<int> round;      // the connections added last, not yet judged
+    std::vector<qint64> brought; // what those of the round already judged brought
+    // Since when the engine's waiting is counted for the current round (or the reference),
+    // and how long it had waited for the network by then.
+    std::optional<Clock::time_point> roundSince;
+    Clock::duration waitedBefore{};
+    Clock::time_point lastRelief; // when a connection was last looked at for its pace
 };
 
 struct Job : std::enable_shared_from_this<Job> {
@@ -55,43 +75,36 @@ struct Job : std::enable_shared_from_this<Job> {
     bool landed = false;           // it ended with the complete file at its target
     QByteArray body;
     QByteArray type; // the answer's Content-Type
-    DownloadFailure abandoned = DownloadFailure::None;
 
-    // What the tries so far know of the file, and how the one under way fits it.
-    ResponseHead head;    // the answer under way
+    // What the tries so far know of the file.
     QByteArray validator; // sent as If-Range: the server's word that the file is unchanged
-    qint64 total = -1;    // the file's size, once an answer told it
-    bool askedRange = false;
-    bool fitted = false;  // the answer under way was checked against the bytes held
-    bool refetch = false; // the answer was of no use: the next try asks for the whole file
-    qint64 skip = 0;      // bytes at the start of the answer that are already held
-    qint64 best = 0;      // the most bytes held so far: more is progress
+    QByteArray etag;      // the version's names, as its answers gave them
+    QByteArray lastModified;
+    qint64 total = -1;     // the file's size, once an answer told it
+    bool reserved = false; // the part file has its room for `total` bytes
+    bool refetch = false;  // the answer was of no use: the next try asks for the whole file
+    qint64 best = 0;       // the most bytes held so far: more is progress
     int tries = 0;
     int fruitlessTries = 0;
     int slowTries = 0;
     bool reachedServer = false;
 
     // The engine thread's own.
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy{nullptr, curl_easy_cleanup};
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers{nullptr,
-                                                                        curl_slist_free_all};
-    Clock::time_point lastActivity;
+    QByteArray host; // the server of the address, as the engine counts connections to it
+    std::vector<std::unique_ptr<Connection>> connections;
+    int madeConnections = 0;
+    Split split;
+    Clock::time_point started;
     Clock::time_point lastReport;
     Clock::time_point retryAt;
-    Clock::time_point started;
-    Clock::time_point speedSince; // the start of the span the lowest speed is checked over
-    curl_off_t speedBytes = 0;    // what the try had received by then
-    curl_off_t lastReceived = -1;
-    bool freshConnection = false; // the next try must not reuse a connection
 
     qint64 received() const { return file ? file->size() : body.size(); }
-    bool isHttp() const
-    {
-        // Before its first answer, a transfer speaks the scheme of its address.
-        const char *scheme = nullptr;
-        curl_easy_getinfo(easy.get(), CURLINFO_SCHEME, &scheme);
-        return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
-    }
+    bool isHttp(const Connection &connection) const;
+    FileVersion version() const { return {etag, lastModified, validator, total}; }
+    // A new connection of the job, without its handle yet.
+    Connection &addConnection();
+    // Whether a connection of the job other than `connection` is on the line.
+    bool othersActive(const Connection &connection) const;
 
     // Drops the bytes held, for a try that starts the file over.
     void startOver();
@@ -117,11 +130,12 @@ private:
     void settleNow();
 };
 
-// libcurl's callbacks, with the Job as their user data.
-size_t receiveHeader(char *data, size_t size, size_t count, void *job);
-size_t receive(char *data, size_t size, size_t count, void *job);
-int progressed(void *job, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t);
-// Checks the answer under way against the bytes held; false when it is of no use.
-bool fit(Job &job);
+// libcurl's callbacks, with the Connection as their user data.
+size_t receiveHeader(char *data, size_t size, size_t count, void *connection);
+size_t receive(char *data, size_t size, size_t count, void *connection);
+int progressed(void *connection, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t);
+// Checks the answer under way on `connection` against the bytes held; false when it is of no
+// use.
+bool fit(Job &job, Connection &connection);
 
 } // namespace quorrin::engine

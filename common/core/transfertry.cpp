@@ -1,6 +1,7 @@
 #include "transfertry.h"
 
 #include "curlfailure.h"
+#include "piecepicker.h"
 #include "version.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@ constexpr auto ConnectTimeout = 30s;
 constexpr long MaxRedirects = 10;
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
 
-void setUpConnection(CURL *easy, Job &job, CURLSH *share)
+void setUpConnection(CURL *easy, Job &job, Connection &connection, CURLSH *share)
 {
     const TransferOptions &options = job.options;
     const bool files = options.protocols == TransferOptions::Protocols::Files;
@@ -29,7 +30,7 @@ void setUpConnection(CURL *easy, Job &job, CURLSH *share)
     const bool secure = job.url.startsWith("https");
     const char *redirects = !secure ? protocols : files ? "https,ftps" : "https";
     curl_easy_setopt(easy, CURLOPT_URL, job.url.constData());
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, &job);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &connection);
     curl_easy_setopt(easy, CURLOPT_SHARE, share);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // An FTP connection left for reuse is closed later in the middle of another transfer,
@@ -55,140 +56,189 @@ void setUpConnection(CURL *easy, Job &job, CURLSH *share)
                      options.userAgent.isEmpty() ? UserAgent : options.userAgent.constData());
 }
 
-void setUpCallbacks(CURL *easy, Job &job)
+void setUpCallbacks(CURL *easy, Connection &connection)
 {
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &job);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &connection);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &job);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &connection);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &job);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &connection);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 }
 
-// Asks for the bytes from `held` on where askedRange says so and the protocol can: HTTP with
-// If-Range, for the version the validator names; FTP from this run's second try on. With the
-// job's lock held.
-void askFrom(Job &job, qint64 held)
+// "bytes=<first>-<last>", or "bytes=<first>-" when the range reaches the file's end.
+QByteArray rangeHeader(qint64 first, qint64 end, qint64 total)
 {
-    CURL *easy = job.easy.get();
-    job.headers.reset();
-    curl_easy_setopt(easy, CURLOPT_RANGE, nullptr);
-    curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
-    if (job.askedRange && job.isHttp() && !job.validator.isEmpty()) {
-        // All of it held already (a run stopped just before it landed): one byte is enough
-        // to learn whether it is still the server's file.
-        const qint64 from = held == job.total ? held - 1 : held;
-        const QByteArray range = QByteArray::number(from) + '-';
-        curl_easy_setopt(easy, CURLOPT_RANGE, range.constData());
-        job.headers.reset(
-            curl_slist_append(nullptr, QByteArray("If-Range: " + job.validator).constData()));
-    } else if (job.askedRange && !job.isHttp() && job.tries > 0) {
-        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(held));
-    } else {
-        job.askedRange = false;
-    }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, job.headers.get());
+    QByteArray range = QByteArray::number(first) + '-';
+    if (end != total)
+        range += QByteArray::number(end - 1);
+    return range;
 }
 
-// Each try after the first asks for what is missing of the file, when the server has said how
-// to ask for exactly that file again; otherwise for the whole file. With the job's lock held.
-void chooseRequest(Job &job)
+// Asks for the connection's range with If-Range, for the version the validator names: an
+// answer of another version is then the whole new file. With the job's lock held.
+void askResume(Job &job, Connection &connection)
+{
+    connection.ask = Connection::Ask::Resume;
+    connection.askedRange = true;
+    // All of it held already (a run stopped just before it landed): one byte is enough to
+    // learn whether it is still the server's file.
+    const qint64 from = connection.position == job.total ? job.total - 1 : connection.position;
+    const QByteArray range = rangeHeader(from, connection.end, job.total);
+    curl_easy_setopt(connection.easy.get(), CURLOPT_RANGE, range.constData());
+    connection.headers.reset(
+        curl_slist_append(nullptr, QByteArray("If-Range: " + job.validator).constData()));
+}
+
+// Asks for exactly the connection's range, only of the version held: If-Match with a strong
+// ETag, If-Unmodified-Since with a date. With the job's lock held.
+void askPiece(Job &job, Connection &connection)
+{
+    connection.ask = Connection::Ask::Piece;
+    connection.askedRange = true;
+    connection.asked = {connection.position, connection.end};
+    const QByteArray range =
+        QByteArray::number(connection.position) + '-' + QByteArray::number(connection.end - 1);
+    curl_easy_setopt(connection.easy.get(), CURLOPT_RANGE, range.constData());
+    const QByteArray condition = job.validator.startsWith('"')
+                                     ? "If-Match: " + job.validator
+                                     : "If-Unmodified-Since: " + job.validator;
+    connection.headers.reset(curl_slist_append(nullptr, condition.constData()));
+}
+
+// A try of the job itself, on its only connection: what is missing of the file, when the
+// server has said how to ask for exactly that file again; otherwise the whole file. HTTP asks
+// for the largest missing range with If-Range, for the version the validator names; FTP goes
+// on from this run's second try on. With the job's lock held.
+void chooseRequest(Job &job, Connection &connection)
 {
     if (job.refetch)
         job.startOver();
     const qint64 held = job.received();
     const bool resumable = job.file && held > 0 && job.total >= held;
-    job.askedRange = resumable && (!job.validator.isEmpty() || job.tries > 0);
+    connection.askedRange = resumable && (!job.validator.isEmpty() || job.tries > 0);
     if (job.file && held > 0 && !resumable && job.tries == 0)
         job.startOver(); // an earlier run's bytes that cannot be continued
-    askFrom(job, held);
-    job.fitted = job.refetch = false;
-    job.skip = 0;
-    job.head = ResponseHead();
-    job.abandoned = DownloadFailure::None;
+    connection.ask = Connection::Ask::Whole;
+    connection.position = 0;
+    connection.end = -1;
+    const bool http = job.isHttp(connection);
+    if (connection.askedRange && http && !job.validator.isEmpty()) {
+        const std::optional<Piece> gap = nextPiece(job.total, job.file->held(), {}, 1);
+        connection.position = gap ? gap->range.begin : job.total;
+        connection.end = gap ? gap->range.end : job.total;
+        askResume(job, connection);
+    } else if (connection.askedRange && !http && job.tries > 0) {
+        // An FTP file is only ever held from its first byte on.
+        connection.position = held;
+        connection.end = job.total;
+        curl_easy_setopt(connection.easy.get(), CURLOPT_RESUME_FROM_LARGE, curl_off_t(held));
+    } else {
+        connection.askedRange = false;
+    }
+    job.refetch = false;
     ++job.tries;
 }
 
+// The request of a connection that the engine gave a range: exactly that range of the version
+// held while other connections fetch the rest, else as a try of the job would ask for it.
+void chooseAssigned(Job &job, Connection &connection)
+{
+    connection.assigned = false;
+    if (job.othersActive(connection))
+        askPiece(job, connection);
+    else
+        askResume(job, connection);
+}
+
 // The deadline holds for all the tries together.
-void setDeadline(Job &job)
+void setDeadline(Job &job, Connection &connection)
 {
     if (job.options.deadline <= 0ms)
         return;
     const auto left = job.options.deadline - (Clock::now() - job.started);
     curl_easy_setopt(
-        job.easy.get(), CURLOPT_TIMEOUT_MS,
+        connection.easy.get(), CURLOPT_TIMEOUT_MS,
         long(std::max<long long>(1, std::chrono::ceil<std::chrono::milliseconds>(left).count())));
 }
 
 // The status as the answer's own headers gave it: libcurl's may be another connection's,
 // when it closes an old FTP connection during this transfer.
-long statusOf(Job &job)
+long statusOf(Connection &connection)
 {
-    long status = job.head.status;
+    long status = connection.head.status;
     if (status == 0)
-        curl_easy_getinfo(job.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(connection.easy.get(), CURLINFO_RESPONSE_CODE, &status);
     return status;
 }
 
 // Whether the redirect that was refused led from https to an address without TLS.
-bool leavesTls(Job &job)
+bool leavesTls(Job &job, Connection &connection)
 {
     // libcurl has moved on to the address it refused.
     const char *where = nullptr;
-    curl_easy_getinfo(job.easy.get(), CURLINFO_EFFECTIVE_URL, &where);
+    curl_easy_getinfo(connection.easy.get(), CURLINFO_EFFECTIVE_URL, &where);
     const QByteArray next = QByteArray(where).toLower();
     return job.url.startsWith("https") && (next.startsWith("http:") || next.startsWith("ftp:"));
 }
 
-DownloadResult outcome(CURLcode code, Job &job)
+DownloadResult outcome(CURLcode code, Job &job, Connection &connection)
 {
-    if (job.abandoned != DownloadFailure::None)
-        return failed(job.abandoned);
     if (job.file && job.file->failure() != DownloadFailure::None)
         return failed(job.file->failure());
-    const long status = statusOf(job);
+    // It stopped itself where its range ends.
+    if (connection.reachedEnd)
+        return {true, {}, DownloadFailure::None, {}};
+    if (connection.abandoned != DownloadFailure::None)
+        return failed(connection.abandoned);
+    const long status = statusOf(connection);
     if (code == CURLE_OPERATION_TIMEDOUT && job.options.deadline > 0ms &&
         Clock::now() - job.started >= job.options.deadline)
         return failed(DownloadFailure::TookTooLong);
     if (code != CURLE_OK) {
         long redirects = 0;
-        curl_easy_getinfo(job.easy.get(), CURLINFO_REDIRECT_COUNT, &redirects);
+        curl_easy_getinfo(connection.easy.get(), CURLINFO_REDIRECT_COUNT, &redirects);
         DownloadFailure failure = failureOfCurl(code, redirects);
-        if (failure == DownloadFailure::RedirectRefused && leavesTls(job))
+        if (failure == DownloadFailure::RedirectRefused && leavesTls(job, connection))
             failure = DownloadFailure::InsecureRedirect;
         return failed(failure, failure == DownloadFailure::HttpError ? status : long(code));
     }
-    const bool http = job.isHttp();
+    const bool http = job.isHttp(connection);
     if (http && (status < 200 || status > 299))
         return failed(DownloadFailure::HttpError, status);
     // An empty answer was not checked as it arrived.
-    if (!job.fitted && !fit(job))
-        return failed(job.abandoned != DownloadFailure::None ? job.abandoned
-                                                             : DownloadFailure::Interrupted);
+    if (!connection.fitted && !fit(job, connection))
+        return failed(connection.abandoned != DownloadFailure::None ? connection.abandoned
+                                                                    : DownloadFailure::Interrupted);
     // A decoded body is longer than the announced, encoded one.
-    if (!job.options.acceptEncoding && job.total >= 0 && job.received() != job.total)
+    const bool incomplete = job.file ? connection.end >= 0 && connection.position != connection.end
+                                     : job.total >= 0 && job.body.size() != job.total;
+    if (!job.options.acceptEncoding && incomplete)
         return failed(DownloadFailure::Interrupted);
     return {true, {}, DownloadFailure::None, {}};
 }
 
 // Whether the failed try is followed by another, and when. A try that brought new bytes is
 // followed at once; tries that bring nothing wait longer and longer, and end after a few.
-bool retry(Job &job, const DownloadResult &result)
+bool retry(Job &job, Connection &connection, const DownloadResult &result)
 {
-    const bool refused = job.refetch || (job.askedRange && job.head.status == 416);
-    if (!refused && !isRetryable(result.failure, job.head.status, job.reachedServer))
+    const long status = connection.head.status;
+    const bool piece = connection.ask == Connection::Ask::Piece;
+    const bool refused = job.refetch || (connection.askedRange && !piece && status == 416);
+    if (!refused && !isRetryable(result.failure, status, job.reachedServer))
         return false;
     if (result.failure == DownloadFailure::TooSlow) {
         if (++job.slowTries >= MaxFruitlessTries)
             return false;
-        job.freshConnection = true;
+        connection.freshConnection = true;
     }
     job.refetch = refused;
-    if ((job.head.status == 429 || job.head.status == 503) && job.observer)
+    // A piece's refusal was told when it came.
+    if ((status == 429 || status == 503) && !piece && job.observer)
         job.observer->serverBusy();
     const qint64 held = job.refetch ? 0 : job.received();
-    job.reachedServer = job.reachedServer || job.head.status > 0;
+    job.reachedServer = job.reachedServer || status > 0;
     if (held > job.best) {
         job.best = held;
         job.fruitlessTries = 0;
@@ -197,9 +247,10 @@ bool retry(Job &job, const DownloadResult &result)
     }
     if (++job.fruitlessTries >= MaxFruitlessTries)
         return false;
-    job.retryAt = Clock::now() + (job.refetch ? std::chrono::milliseconds(0)
-                                              : retryWait(job.fruitlessTries, job.head.retryAfter,
-                                                          job.options.retryWait));
+    job.retryAt =
+        Clock::now() + (job.refetch ? std::chrono::milliseconds(0)
+                                    : retryWait(job.fruitlessTries, connection.head.retryAfter,
+                                                job.options.retryWait));
     return true;
 }
 
@@ -210,63 +261,162 @@ QByteArray contentTypeOf(CURL *easy)
     return QByteArray(type);
 }
 
+// Failures after which nothing more of the job is worth asking for.
+bool endsTheJob(DownloadFailure failure)
+{
+    switch (failure) {
+    case DownloadFailure::DiskFull:
+    case DownloadFailure::WriteFailed:
+    case DownloadFailure::PartFileReplaced:
+    case DownloadFailure::TooLarge:
+    case DownloadFailure::Cancelled:
+    case DownloadFailure::TookTooLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What the failed request for a piece says of the server.
+enum class PieceEnding {
+    Interrupted,  // nothing against splitting: the rest goes back to the others
+    Busy,         // the server will not take another connection now
+    OtherVersion, // the file is not the one held any more
+    Unsplittable, // the server does not answer requests for pieces of this file as asked
+};
+
+PieceEnding pieceEnding(const Connection &connection, CURLcode code, const DownloadResult &result)
+{
+    const long status = connection.head.status;
+    if (connection.pieceFit == PieceFit::OtherVersion || status == 412)
+        return PieceEnding::OtherVersion;
+    if (connection.pieceFit == PieceFit::Unsplittable)
+        return PieceEnding::Unsplittable;
+    if (status == 429 || status == 503)
+        return PieceEnding::Busy;
+    // Refused, or cut before any answer: the server turned the connection away.
+    if (status == 0 && (code == CURLE_COULDNT_CONNECT || code == CURLE_RECV_ERROR ||
+                        code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING))
+        return PieceEnding::Busy;
+    if (result.failure == DownloadFailure::HttpError && !isRetryable(result.failure, status, true))
+        return PieceEnding::Unsplittable;
+    return PieceEnding::Interrupted;
+}
+
 } // namespace
 
-void setUpHandle(Job &job, CURLSH *share)
+void setUpHandle(Job &job, Connection &connection, CURLSH *share)
 {
-    CURL *easy = job.easy.get();
+    CURL *easy = connection.easy.get();
     const TransferOptions &options = job.options;
-    setUpConnection(easy, job, share);
-    setUpCallbacks(easy, job);
-    job.started = Clock::now();
+    setUpConnection(easy, job, connection, share);
+    setUpCallbacks(easy, connection);
     if (options.maxSize > 0)
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxSize));
     if (options.acceptEncoding)
         curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
 }
 
-bool setUpTry(Job &job)
+bool setUpTry(Job &job, Connection &connection)
 {
+    CURL *easy = connection.easy.get();
     {
         const std::lock_guard lock(job.mutex);
         if (!job.observer)
             return false;
-        chooseRequest(job);
+        connection.headers.reset();
+        curl_easy_setopt(easy, CURLOPT_RANGE, nullptr);
+        curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
+        if (connection.assigned)
+            chooseAssigned(job, connection);
+        else
+            chooseRequest(job, connection);
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, connection.headers.get());
+        connection.fitted = connection.reachedEnd = false;
+        connection.skip = 0;
+        connection.head = ResponseHead();
+        connection.pieceFit.reset();
+        connection.abandoned = DownloadFailure::None;
     }
-    setDeadline(job);
-    curl_easy_setopt(job.easy.get(), CURLOPT_FRESH_CONNECT,
-                     std::exchange(job.freshConnection, false) ? 1L : 0L);
-    job.lastReceived = -1;
+    setDeadline(job, connection);
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT,
+                     std::exchange(connection.freshConnection, false) ? 1L : 0L);
+    connection.lastReceived = -1;
     // A transfer over within the first interval has no progress to tell.
-    job.lastActivity = job.lastReport = job.speedSince = Clock::now();
-    job.speedBytes = 0;
+    connection.started = connection.lastActivity = connection.speedSince = Clock::now();
+    connection.lastWrite.reset();
+    connection.speedBytes = 0;
     return true;
 }
 
-bool endTry(Job &job, CURLcode code)
+TryEnd endTry(Job &job, Connection &connection, CURLcode code)
 {
-    const DownloadResult result = outcome(code, job);
-    if (!result.ok && retry(job, result))
-        return true;
-    job.type = contentTypeOf(job.easy.get());
-    if (!result.ok || !job.file) {
+    const DownloadResult result = outcome(code, job, connection);
+    if (result.ok) {
+        job.type = contentTypeOf(connection.easy.get());
+        if (job.file && job.total >= 0 && !job.file->held().contains({0, job.total}))
+            return TryEnd::Done;
+        if (!job.file) {
+            job.finish(result);
+            return TryEnd::Over;
+        }
+        job.stage = Stage::Complete;
+        long version = 0;
+        curl_easy_getinfo(connection.easy.get(), CURLINFO_HTTP_VERSION, &version);
+        job.multiplexed = version >= CURL_HTTP_VERSION_2_0;
+        // A small file with nothing to check waits for its target here: what the disk thread
+        // would do for it costs more than the trip there.
+        if (!job.landAt && !job.options.acceptData && job.file->size() < SmallFile) {
+            job.ready = true;
+            if (job.observer)
+                job.observer->arrived(job.multiplexed);
+            return TryEnd::Over;
+        }
+        job.settle();
+        return TryEnd::Over;
+    }
+    // An answer that refused the bytes held (the file changed) stopped its own write.
+    if (endsTheJob(result.failure) && !job.refetch) {
         job.finish(result);
-        return false;
+        return TryEnd::Over;
     }
-    job.stage = Stage::Complete;
-    long version = 0;
-    curl_easy_getinfo(job.easy.get(), CURLINFO_HTTP_VERSION, &version);
-    job.multiplexed = version >= CURL_HTTP_VERSION_2_0;
-    // A small file with nothing to check waits for its target here: what the disk thread
-    // would do for it costs more than the trip there.
-    if (!job.landAt && !job.options.acceptData && job.file->size() < SmallFile) {
-        job.ready = true;
-        if (job.observer)
-            job.observer->arrived(job.multiplexed);
-        return false;
+    const bool others = job.othersActive(connection);
+    if (connection.ask == Connection::Ask::Piece) {
+        switch (pieceEnding(connection, code, result)) {
+        case PieceEnding::OtherVersion:
+            // Nothing of it is mixed with what is held: the file comes again whole, on one
+            // connection.
+            job.split.allowed = false;
+            job.refetch = true;
+            if (retry(job, connection, result))
+                return TryEnd::Restart;
+            job.finish(result);
+            return TryEnd::Over;
+        case PieceEnding::Busy:
+            job.split.allowed = false;
+            if (job.observer)
+                job.observer->serverBusy();
+            if (others)
+                return TryEnd::OneLeft;
+            break; // the job's own retry
+        case PieceEnding::Unsplittable:
+            job.split.allowed = false;
+            if (others)
+                return TryEnd::GiveBack;
+            // One connection asks for the rest as a try of the job does: a server that does
+            // not split sends the whole file.
+            job.retryAt = Clock::now();
+            return TryEnd::Later;
+        case PieceEnding::Interrupted:
+            break;
+        }
     }
-    job.settle();
-    return false;
+    if (others)
+        return TryEnd::GiveBack;
+    if (retry(job, connection, result))
+        return TryEnd::Later;
+    job.finish(result);
+    return TryEnd::Over;
 }
 
 } // namespace quorrin::engine

@@ -282,6 +282,9 @@ void BatchRun::startTransfer(int index)
     TransferOptions options = transferOptions;
     options.keepPartial = true;
     options.landLater = true;
+    // A large file comes over several connections while they help, unless its host said it
+    // was busy: then one request at a time, one connection each.
+    options.split = !m_oneAtATime.contains(entry.host);
     if (m_ended)
         options.landed = [ended = m_ended, index](const QString &) { ended(index); };
     // A name taken while the file arrives is not replaced: the next free one is used instead.

@@ -1,4 +1,5 @@
 #include "piecepicker.h"
+#include "splitpolicy.h"
 
 #include <QTest>
 
@@ -6,7 +7,9 @@ using namespace quorrin;
 
 using Ranges = std::vector<ByteRange>;
 using Paces = std::vector<ConnectionPace>;
+using Amounts = std::vector<qint64>;
 Q_DECLARE_METATYPE(quorrin::ByteRange)
+Q_DECLARE_METATYPE(Amounts)
 Q_DECLARE_METATYPE(Ranges)
 Q_DECLARE_METATYPE(Paces)
 
@@ -52,6 +55,8 @@ private Q_SLOTS:
     void nextPiece();
     void connectionToRelieve_data();
     void connectionToRelieve();
+    void moreConnections_data();
+    void moreConnections();
 };
 
 void TestPiecePicker::nextPiece_data()
@@ -163,6 +168,40 @@ void TestPiecePicker::connectionToRelieve()
     }
     const std::optional<std::size_t> chosen = quorrin::connectionToRelieve(connections);
     QCOMPARE(chosen ? int(*chosen) : None, relieved);
+}
+
+void TestPiecePicker::moreConnections_data()
+{
+    QTest::addColumn<qint64>("reference"); // KiB the first connection brought alone
+    QTest::addColumn<Amounts>("brought");  // KiB each added one brought over its own window
+    QTest::addColumn<int>("waitedShare");  // % of the time the engine waited for the network
+    QTest::addColumn<bool>("another");     // another round of connections is worth it
+
+    QTest::newRow("each connection held to a rate: each new one as much as the first")
+        << qint64(2048) << Amounts{2048, 2100, 1990} << 90 << true;
+    QTest::newRow("a full line shared: a second connection gets half")
+        << qint64(2048) << Amounts{1024} << 90 << false;
+    QTest::newRow("two thirds of the first each: enough")
+        << qint64(3000) << Amounts{2000, 2000, 2000} << 90 << true;
+    QTest::newRow("a new connection that brought nothing weighs on the others")
+        << qint64(2048) << Amounts{2048, 1024, 0} << 90 << false;
+    QTest::newRow("no new connection brought anything")
+        << qint64(2048) << Amounts{0} << 90 << false;
+    // Whatever they seem to bring, a process that is busy all the time is the limit itself.
+    QTest::newRow("the engine had no time to spare")
+        << qint64(2048) << Amounts{2048, 2048, 2048} << 30 << false;
+    QTest::newRow("the engine waited half the time")
+        << qint64(2048) << Amounts{2048, 2048, 2048} << 50 << true;
+}
+
+void TestPiecePicker::moreConnections()
+{
+    QFETCH(qint64, reference);
+    QFETCH(Amounts, brought);
+    QFETCH(int, waitedShare);
+    QFETCH(bool, another);
+    const auto span = std::chrono::milliseconds(1000);
+    QCOMPARE(roundHelped(reference, brought) && hasRoom(span * waitedShare / 100, span), another);
 }
 
 QTEST_APPLESS_MAIN(TestPiecePicker)

@@ -1,5 +1,8 @@
 #include "scriptedserver.h"
 
+#include <QFile>
+#include <QList>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
@@ -41,8 +44,9 @@ ScriptedServer::ScriptedServer(QByteArray reply, Ending ending)
 {
 }
 
-ScriptedServer::ScriptedServer(Script script)
+ScriptedServer::ScriptedServer(Script script, Serving serving)
     : m_script(std::move(script))
+    , m_serving(serving)
 {
     m_listener = boundLoopbackSocket(m_port);
     if (::listen(m_listener, 8) != 0)
@@ -54,6 +58,8 @@ ScriptedServer::~ScriptedServer()
 {
     m_stop = true;
     m_thread.join();
+    for (std::thread &worker : m_workers)
+        worker.join();
     for (const int fd : m_stalled)
         ::close(fd);
     ::close(m_listener);
@@ -70,8 +76,14 @@ void ScriptedServer::serve()
         if (!readable(m_listener, 20))
             continue;
         const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection >= 0)
+        if (connection < 0)
+            continue;
+        if (m_serving == Serving::OneAfterTheOther) {
             answer(connection);
+            continue;
+        }
+        const std::lock_guard lock(m_mutex);
+        m_workers.emplace_back([this, connection] { answer(connection); });
     }
 }
 
@@ -86,7 +98,9 @@ void ScriptedServer::answer(int connection)
         request.append(buffer, got);
     }
     const Reply reply = m_script(request, m_served++);
-    send(connection, reply);
+    const bool whole = send(connection, reply);
+    if (reply.sent)
+        reply.sent(whole);
     switch (reply.ending) {
     case Ending::Close:
         ::shutdown(connection, SHUT_WR);
@@ -96,23 +110,35 @@ void ScriptedServer::answer(int connection)
         ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         break;
     }
-    case Ending::Stall:
+    case Ending::Stall: {
+        const std::lock_guard lock(m_mutex);
         m_stalled.push_back(connection);
         return;
+    }
     }
     ::close(connection);
 }
 
-void ScriptedServer::send(int connection, const Reply &reply)
+bool ScriptedServer::send(int connection, const Reply &reply)
 {
     const auto out = [connection](const QByteArray &bytes) {
         return bytes.isEmpty() ||
                ::send(connection, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) > 0;
     };
-    if (reply.paceMs <= 0) {
-        out(reply.bytes);
-        return;
+    // A made body goes out in bursts, the first one with the headers, as a server that holds
+    // each connection to a rate sends.
+    if (reply.body) {
+        const qint64 step = reply.paceMs > 0 ? reply.paceBytes : 256 * 1024;
+        bool open = out(reply.bytes + reply.body(0, std::min(step, reply.bodyLength)));
+        for (qint64 at = step; open && at < reply.bodyLength && !m_stop; at += step) {
+            if (reply.paceMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(reply.paceMs));
+            open = out(reply.body(at, std::min(step, reply.bodyLength - at)));
+        }
+        return open && !m_stop;
     }
+    if (reply.paceMs <= 0)
+        return out(reply.bytes);
     const qsizetype bodyStart = reply.bytes.indexOf("\r\n\r\n") + 4;
     bool open = out(reply.bytes.left(bodyStart));
     for (qsizetype at = bodyStart; open && at < reply.bytes.size() && !m_stop;
@@ -120,6 +146,24 @@ void ScriptedServer::send(int connection, const Reply &reply)
         std::this_thread::sleep_for(std::chrono::milliseconds(reply.paceMs));
         open = out(reply.bytes.mid(at, reply.paceBytes));
     }
+    return open && !m_stop;
+}
+
+// Each line of /proc/net/tcp: "sl local rem st ...", addresses as hexadecimal "address:port",
+// an established connection in state 01.
+int ScriptedServer::openConnections() const
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray remote = ':' + QByteArray::number(m_port, 16).toUpper().rightJustified(4, '0');
+    int count = 0;
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields.at(2).endsWith(remote) && fields.at(3) == "01")
+            ++count;
+    }
+    return count;
 }
 
 ClosedPort::ClosedPort()
