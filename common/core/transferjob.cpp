@@ -266,7 +266,7 @@ bool fitTry(Job &job, Connection &connection)
 } // namespace
 
 // Checks, before the first byte of an answer is written, that it continues the bytes held or
-// replaces them, or is exactly the piece asked for; false when it is of no use. A file of
+// replaces them, or is exactly the piece asked for; false when it is of no use. A large file of
 // known size gets its room on the disk first.
 bool fit(Job &job, Connection &connection)
 {
@@ -280,7 +280,7 @@ bool fit(Job &job, Connection &connection)
         return false;
     if (!http && connection.end < 0)
         connection.end = job.total;
-    if (job.file && job.total > 0 && !job.reserved && !job.options.acceptEncoding) {
+    if (job.file && job.total >= SmallFile && !job.reserved && !job.options.acceptEncoding) {
         if (!job.file->reserve(job.total))
             return false; // its failure tells why
         job.reserved = true;

@@ -23,6 +23,10 @@
 
 namespace quorrin::engine {
 
+// A file this small is flushed whole when it lands, without the disk starting on it first; it
+// gets no room ahead of its data, which comes in order and in a moment.
+constexpr qint64 SmallFile = 1 << 20;
+
 // How often progress is reported at most.
 inline constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 

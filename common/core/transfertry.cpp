@@ -10,9 +10,6 @@
 namespace quorrin::engine {
 namespace {
 
-// A file this small is flushed whole when it lands, without the disk starting on it first.
-constexpr qint64 SmallFile = 1 << 20;
-
 using namespace std::chrono_literals;
 
 // Large reads keep the per-call overhead small on fast links; see bench/ for the figures.
