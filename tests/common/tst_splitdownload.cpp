@@ -1,5 +1,5 @@
 #include "rangedfile.h"
-#include "resumerecord.h"
+#include "recordedranges.h"
 #include "splitpolicy.h"
 #include "transfer.h"
 
@@ -14,8 +14,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace quorrin;
 using namespace quorrin::test;
@@ -74,23 +72,6 @@ ByteRange rangeAsked(const QByteArray &header, qint64 total)
     const qint64 first = bounds.value(0).toLongLong();
     const qint64 last = bounds.value(1).isEmpty() ? total - 1 : bounds.value(1).toLongLong();
     return {first, last + 1};
-}
-
-// What a part file's record names as held: flushed, or written by a process of this start of
-// the system.
-ByteRanges recordedOf(const QString &partPath)
-{
-    const int fd = ::open(QFile::encodeName(partPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    const std::optional<ResumeRecord> record = ResumeRecord::read(fd);
-    ::close(fd);
-    if (!record)
-        return {};
-    ByteRanges held = record->held;
-    for (const ByteRange &range : record->written.ranges())
-        held.add(range);
-    return held;
 }
 
 // A download that the test follows to its end, with the progress it told.

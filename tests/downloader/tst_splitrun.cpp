@@ -1,41 +1,21 @@
 #include "batchrun.h"
 #include "rangedfile.h"
-#include "resumerecord.h"
+#include "recordedranges.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using namespace quorrin;
 using namespace quorrin::downloader;
+using namespace quorrin::test;
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr qint64 MiB = 1 << 20;
 constexpr qint64 Size = 32 * MiB;
-
-// What a part file's record names as held: flushed, or written by a process of this start of
-// the system.
-ByteRanges recordedOf(const QString &partPath)
-{
-    const int fd = ::open(QFile::encodeName(partPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    const std::optional<ResumeRecord> record = ResumeRecord::read(fd);
-    ::close(fd);
-    if (!record)
-        return {};
-    ByteRanges held = record->held;
-    for (const ByteRange &range : record->written.ranges())
-        held.add(range);
-    return held;
-}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "httpserver.h"
 
+#include "tcpconnections.h"
+
 #include <QFile>
 #include <QList>
 
@@ -34,21 +36,9 @@ QString HttpServer::url(const QString &path) const
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
-// Each line of /proc/net/tcp: "sl local rem st ...", addresses as hexadecimal "address:port",
-// an established connection in state 01.
 int HttpServer::openConnections() const
 {
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray remote = ':' + QByteArray::number(m_port, 16).toUpper().rightJustified(4, '0');
-    int count = 0;
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields.at(2).endsWith(remote) && fields.at(3) == "01")
-            ++count;
-    }
-    return count;
+    return establishedConnections(m_port);
 }
 
 } // namespace quorrin::test

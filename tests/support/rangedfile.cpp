@@ -1,21 +1,13 @@
 #include "rangedfile.h"
 
+#include "requestheader.h"
+
 #include <QList>
 
 #include <algorithm>
 
 namespace quorrin::test {
 namespace {
-
-QByteArray headerOf(const QByteArray &request, const QByteArray &name)
-{
-    for (const QByteArray &line : request.split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == name)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
 
 // A well-mixed 64-bit word from a counter (splitmix64): no shift of the pattern matches it.
 quint64 mixed(quint64 x)

@@ -1,19 +1,8 @@
 #include "resumablefile.h"
 
+#include "requestheader.h"
+
 namespace quorrin::test {
-namespace {
-
-QByteArray headerOf(const QByteArray &request, const QByteArray &name)
-{
-    for (const QByteArray &line : request.split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == name)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
-
-} // namespace
 
 ScriptedServer::Reply ResumableFile::answer(const QByteArray &request)
 {

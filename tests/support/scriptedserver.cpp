@@ -1,5 +1,7 @@
 #include "scriptedserver.h"
 
+#include "tcpconnections.h"
+
 #include <QFile>
 #include <QList>
 
@@ -149,21 +151,9 @@ bool ScriptedServer::send(int connection, const Reply &reply)
     return open && !m_stop;
 }
 
-// Each line of /proc/net/tcp: "sl local rem st ...", addresses as hexadecimal "address:port",
-// an established connection in state 01.
 int ScriptedServer::openConnections() const
 {
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray remote = ':' + QByteArray::number(m_port, 16).toUpper().rightJustified(4, '0');
-    int count = 0;
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields.at(2).endsWith(remote) && fields.at(3) == "01")
-            ++count;
-    }
-    return count;
+    return establishedConnections(m_port);
 }
 
 ClosedPort::ClosedPort()
