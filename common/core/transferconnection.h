@@ -74,6 +74,8 @@ struct Connection {
     std::optional<double> idleRate; // its rate when it last finished a range
 
     qint64 remaining() const { return end > position ? end - position : 0; }
+    // Open, off the line and without a range: it may take one at once.
+    bool waiting() const { return easy && !active && !assigned; }
 };
 
 } // namespace quorrin::engine

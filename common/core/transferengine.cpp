@@ -84,7 +84,7 @@ private:
     void end(CURL *easy, CURLcode code);
     void remove(CURL *easy);
     void takeOff(Connection &connection);
-    void letGo(Job &job, Connection &connection);
+    void letGo(Job &job, Connection &connection, std::optional<qint64> brought = std::nullopt);
     void release(Job &job);
     void handOut(Job &job, std::vector<Connection *> &starts);
     int room(const QByteArray &host) const;
@@ -328,8 +328,6 @@ void Engine::startTries(const std::shared_ptr<Job> &job,
     for (Connection *connection : connections)
         if (!startTry(job, *connection)) {
             const std::lock_guard lock(job->mutex);
-            giveBack(*connection);
-            leaveRound(*job, *connection, std::nullopt);
             letGo(*job, *connection);
             refused = true;
         }
@@ -373,13 +371,10 @@ void Engine::end(CURL *easy, CURLcode code)
             }
             break;
         case TryEnd::GiveBack:
-            giveBack(connection);
-            leaveRound(*job, connection, 0);
-            letGo(*job, connection);
+            letGo(*job, connection, 0);
             handOut(*job, starts);
             break;
         case TryEnd::OneLeft: {
-            giveBack(connection);
             letGo(*job, connection);
             bool kept = false;
             for (std::size_t i = 0; i < job->connections.size();) {
@@ -388,7 +383,6 @@ void Engine::end(CURL *easy, CURLcode code)
                     ++i;
                     continue;
                 }
-                giveBack(other);
                 letGo(*job, other);
             }
             break;
@@ -432,9 +426,11 @@ void Engine::takeOff(Connection &connection)
         remove(connection.easy.get());
 }
 
-// The connection goes for good, with its handle.
-void Engine::letGo(Job &job, Connection &connection)
+// The connection goes for good, with its handle; what it had left to fetch is free for the
+// others. Leaving a round being judged, it counts as having brought `brought`, or not at all.
+void Engine::letGo(Job &job, Connection &connection, std::optional<qint64> brought)
 {
+    leaveRound(job, connection, brought);
     takeOff(connection);
     std::erase_if(job.connections, [&](const std::unique_ptr<Connection> &kept) {
         return kept.get() == &connection;
@@ -461,8 +457,7 @@ void Engine::handOut(Job &job, std::vector<Connection *> &starts)
     for (const auto &connection : job.connections) {
         if (left <= 0)
             return;
-        if (connection->active || connection->assigned || !connection->easy ||
-            !assignPiece(job, *connection, FinishedConnectionPiece))
+        if (!connection->waiting() || !assignPiece(job, *connection, FinishedConnectionPiece))
             continue;
         starts.push_back(connection.get());
         --left;
@@ -504,17 +499,11 @@ void Engine::manage()
             if (now - job->split.lastRelief >= ReliefInterval) {
                 job->split.lastRelief = now;
                 if (Connection *slow = toRelieve(*job, now)) {
-                    takeOff(*slow);
-                    giveBack(*slow);
-                    leaveRound(*job, *slow, 0);
-                    letGo(*job, *slow);
+                    letGo(*job, *slow, 0);
                     handOut(*job, starts);
                 }
             }
             for (Connection *quiet : quietToTakeOver(*job, now)) {
-                takeOff(*quiet);
-                giveBack(*quiet);
-                leaveRound(*job, *quiet, std::nullopt);
                 letGo(*job, *quiet);
             }
             handOut(*job, starts);
@@ -546,9 +535,6 @@ void Engine::keepWithinServerLimits()
         for (const auto &connection : busiest->connections)
             if (connection->active && (!last || connection->id > last->id))
                 last = connection.get();
-        takeOff(*last);
-        giveBack(*last);
-        leaveRound(*busiest, *last, std::nullopt);
         letGo(*busiest, *last);
     }
 }

@@ -96,12 +96,6 @@ bool assignPiece(Job &job, Connection &connection, qint64 minimumPiece)
     return true;
 }
 
-void giveBack(Connection &connection)
-{
-    connection.end = connection.position;
-    connection.assigned = false;
-}
-
 void goIdle(Connection &connection, Clock::time_point now)
 {
     connection.idleRate = connection.pace.bytesPerSecond();
@@ -193,9 +187,8 @@ std::vector<Connection *> quietToTakeOver(Job &job, Clock::time_point now)
     if (!job.split.allowed)
         return {};
     const auto waiting =
-        std::count_if(job.connections.begin(), job.connections.end(), [](const auto &connection) {
-            return connection->easy && !connection->active && !connection->assigned;
-        });
+        std::count_if(job.connections.begin(), job.connections.end(),
+                      [](const auto &connection) { return connection->waiting(); });
     std::vector<Connection *> quiet;
     for (const auto &connection : job.connections) {
         const Clock::time_point last = connection->lastWrite.value_or(connection->started);
@@ -213,9 +206,8 @@ std::vector<Connection *> quietToTakeOver(Job &job, Clock::time_point now)
 
 bool hasWaitingConnection(const Job &job)
 {
-    return std::any_of(job.connections.begin(), job.connections.end(), [](const auto &connection) {
-        return connection->easy && !connection->active && !connection->assigned;
-    });
+    return std::any_of(job.connections.begin(), job.connections.end(),
+                       [](const auto &connection) { return connection->waiting(); });
 }
 
 Connection *toRelieve(Job &job, Clock::time_point now)

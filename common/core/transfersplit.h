@@ -17,9 +17,6 @@ namespace quorrin::engine {
 // split, only a range that nobody fetches. False when there is nothing to give it.
 bool assignPiece(Job &job, Connection &connection, qint64 minimumPiece);
 
-// What `connection` still had to fetch goes back, to be fetched by the others.
-void giveBack(Connection &connection);
-
 // A connection that has finished its range and found nothing to take waits, with its pace,
 // for a range that another gives back.
 void goIdle(Connection &connection, Clock::time_point now);
