@@ -438,11 +438,14 @@ void Engine::letGo(Job &job, Connection &connection, std::optional<qint64> broug
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
+// libcurl then calls the progress callback one last time, which may take the job's lock; the
+// engine often holds that lock here, and its thread would wait for itself.
 void Engine::remove(CURL *easy)
 {
     const auto found = m_running.find(easy);
     if (found == m_running.end())
         return;
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
     curl_multi_remove_handle(m_multi.get(), easy);
     found->second.connection->active = false;
     m_running.erase(found);

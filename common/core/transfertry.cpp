@@ -61,7 +61,6 @@ void setUpCallbacks(CURL *easy, Connection &connection)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &connection);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &connection);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 }
 
 // "bytes=<first>-<last>", or "bytes=<first>-" when the range reaches the file's end.
@@ -336,6 +335,8 @@ bool setUpTry(Job &job, Connection &connection)
         connection.abandoned = DownloadFailure::None;
     }
     setDeadline(job, connection);
+    // Its progress is followed again: taking it off the line silenced it.
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT,
                      std::exchange(connection.freshConnection, false) ? 1L : 0L);
     connection.lastReceived = -1;

@@ -2,6 +2,7 @@
 #include "recordedranges.h"
 #include "splitpolicy.h"
 #include "transfer.h"
+#include "transferengine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +15,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 using namespace quorrin;
 using namespace quorrin::test;
@@ -118,6 +124,44 @@ int downloadUntilKilled(int argc, char *argv[])
     return application.exec();
 }
 
+// Told on the engine's thread, as engine observers are. For a second once `slow` is set, it
+// takes 150 ms over each report, as an observer that writes to a slow disk might.
+class SlowObserver : public engine::Observer {
+public:
+    std::atomic<bool> slow = false;
+
+    bool progressed(qint64, qint64) override
+    {
+        if (slow && !m_slowSince.isValid())
+            m_slowSince.start();
+        if (m_slowSince.isValid() && m_slowSince.elapsed() < 1000)
+            std::this_thread::sleep_for(150ms);
+        return true;
+    }
+    void finished(const DownloadResult &result, QByteArray, QByteArray) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_result = result;
+        }
+        m_over.notify_all();
+    }
+    void abandoned() override {}
+
+    std::optional<DownloadResult> wait(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        m_over.wait_for(lock, timeout, [this] { return m_result.has_value(); });
+        return m_result;
+    }
+
+private:
+    QElapsedTimer m_slowSince; // the engine's thread's own
+    std::mutex m_mutex;
+    std::condition_variable m_over;
+    std::optional<DownloadResult> m_result;
+};
+
 } // namespace
 
 // A file fetched over several connections at once, from servers that play along and servers
@@ -132,6 +176,7 @@ private Q_SLOTS:
     void fileChangesBetweenRanges();
     void laterRangeRefused_data();
     void laterRangeRefused();
+    void busyWhileReportsLag();
     void stalledConnectionTakenOver();
     void killedDuringSplit();
     void diskTooSmall();
@@ -333,6 +378,34 @@ void TestSplitDownload::laterRangeRefused()
     QVERIFY2(pieces >= 1 && pieces <= GrowthFactor - 1, qPrintable(QString::number(pieces)));
     QCOMPARE(!busySpy.isEmpty(), busy);
     QVERIFY2(mostAfterBusy <= 1, qPrintable(QString::number(mostAfterBusy)));
+}
+
+// The server refuses a piece while the engine's thread is late with its reports: the other
+// pieces are let go at a moment when a report is due, and the file still comes.
+void TestSplitDownload::busyWhileReportsLag()
+{
+    const qint64 size = 32 * MiB;
+    RangedFileServer server(size);
+    server.setPace(2 * PaceBytes, PaceMs);
+    SlowObserver observer;
+    auto refused = std::make_shared<std::atomic<bool>>(false);
+    server.setFault([&observer, refused](const Request &request) -> std::optional<Reply> {
+        if (request.ifMatch.isEmpty() || refused->exchange(true))
+            return std::nullopt;
+        observer.slow = true;
+        std::this_thread::sleep_for(300ms); // while the reports lag
+        return Reply{"HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"};
+    });
+    QTemporaryDir directory;
+    const std::shared_ptr<engine::Job> job =
+        engine::start(server.url(), directory.filePath("file.bin"), splitting(), &observer);
+    const std::optional<DownloadResult> result = observer.wait(20s);
+    // The engine's thread cannot be stopped: waiting for it would wait for ever.
+    if (!result)
+        qFatal("the download never ended");
+    QVERIFY2(result->ok, qPrintable(result->cause));
+    QVERIFY(*refused);
+    QVERIFY(holdsVersion(directory.filePath("file.bin"), 1, size));
 }
 
 // A connection that stops sending in the middle of its range does not hold the file until the
