@@ -299,7 +299,8 @@ bool measureInTmpfs(const Setup &setup, const QString &scratch, const Options &o
     for (const LargeFileCase &file : options.largeFiles)
         if (!measureLargeFileCase(setup, scratch, file))
             return false;
-    if (options.longQueue > 0 && !measureLongQueue(setup, options.longQueue))
+    if (options.longQueue > 0 &&
+        !measureLongQueue(setup, options.longQueue, options.batch.childPrefix))
         return false;
     if (options.http2Ms > 0) {
         Http2Case batch;

@@ -7,10 +7,11 @@
 
 namespace quorrin::bench {
 
-bool measureLongQueue(const Setup &setup, int entries)
+bool measureLongQueue(const Setup &setup, int entries, const QStringList &childPrefix)
 {
     constexpr int ReferenceEntries = 100;
     BatchOptions options;
+    options.childPrefix = childPrefix;
     options.files = entries;
     options.fileBytes = 1024;
     options.name = QStringLiteral("queue");
