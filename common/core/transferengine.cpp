@@ -243,6 +243,9 @@ void Engine::takeCommands()
     if (closeIdle && m_running.empty() && m_waiting.empty() && incoming.empty()) {
         const std::lock_guard lock(m_mutex);
         m_multi.reset(curl_multi_init());
+        // A command sent since they were taken woke the handle that went.
+        if (!m_incoming.empty() || !m_dropped.empty())
+            curl_multi_wakeup(m_multi.get());
     }
     for (const std::shared_ptr<Job> &job : incoming)
         begin(job);
