@@ -59,6 +59,12 @@ ScriptedServer::ScriptedServer(Script script, Serving serving)
 ScriptedServer::~ScriptedServer()
 {
     m_stop = true;
+    {
+        // An answer blocked on a client that reads no more (a test that failed half-way) ends.
+        const std::lock_guard lock(m_mutex);
+        for (const int fd : m_answering)
+            ::shutdown(fd, SHUT_RDWR);
+    }
     m_thread.join();
     for (std::thread &worker : m_workers)
         worker.join();
@@ -80,6 +86,10 @@ void ScriptedServer::serve()
         const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_answering.push_back(connection);
+        }
         if (m_serving == Serving::OneAfterTheOther) {
             answer(connection);
             continue;
@@ -114,9 +124,15 @@ void ScriptedServer::answer(int connection)
     }
     case Ending::Stall: {
         const std::lock_guard lock(m_mutex);
+        std::erase(m_answering, connection);
         m_stalled.push_back(connection);
         return;
     }
+    }
+    {
+        // Its number is free for another socket once closed: nothing may shut that one down.
+        const std::lock_guard lock(m_mutex);
+        std::erase(m_answering, connection);
     }
     ::close(connection);
 }

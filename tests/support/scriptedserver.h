@@ -63,7 +63,8 @@ private:
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::mutex m_mutex; // guards what follows
+    std::mutex m_mutex;           // guards what follows
+    std::vector<int> m_answering; // connections being answered
     std::vector<int> m_stalled;
     std::vector<std::thread> m_workers;
     std::thread m_thread;
