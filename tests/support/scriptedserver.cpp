@@ -113,6 +113,12 @@ void ScriptedServer::answer(int connection)
     const bool whole = send(connection, reply);
     if (reply.sent)
         reply.sent(whole);
+    {
+        // Nothing of its ending blocks; and its number is free for another socket once it is
+        // closed, which nothing may shut down.
+        const std::lock_guard lock(m_mutex);
+        std::erase(m_answering, connection);
+    }
     switch (reply.ending) {
     case Ending::Close:
         ::shutdown(connection, SHUT_WR);
@@ -124,15 +130,9 @@ void ScriptedServer::answer(int connection)
     }
     case Ending::Stall: {
         const std::lock_guard lock(m_mutex);
-        std::erase(m_answering, connection);
         m_stalled.push_back(connection);
         return;
     }
-    }
-    {
-        // Its number is free for another socket once closed: nothing may shut that one down.
-        const std::lock_guard lock(m_mutex);
-        std::erase(m_answering, connection);
     }
     ::close(connection);
 }
