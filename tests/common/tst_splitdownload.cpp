@@ -515,11 +515,19 @@ void TestSplitDownload::diskTooSmall()
 // while a split file holds them all gets one at once, given back by the split file.
 void TestSplitDownload::startingTransferComesFirst()
 {
-    // Large enough for 16 ranges of at least 4 MiB each, slow enough to be there a while.
+    // Twelve slow downloads hold twelve of the server's connections, so that the file that
+    // splits reaches the limit with its first added connections, whatever its rounds find.
     const qint64 size = 160 * MiB;
     RangedFileServer server(size);
-    server.setPace(PaceBytes, 4 * PaceMs);
+    server.setPace(1024, 100);
     QTemporaryDir directory;
+    std::vector<std::unique_ptr<Transfer>> slow;
+    for (int i = 0; i < MaxConnectionsPerServer - GrowthFactor; ++i)
+        slow.emplace_back(startDownload(server.url() + "?slow" + QString::number(i),
+                                        directory.filePath("slow%1.bin").arg(i), {}, nullptr));
+    QTRY_COMPARE(server.sending(), MaxConnectionsPerServer - GrowthFactor);
+    // Fine-grained, so that the first connection's window sees its pace.
+    server.setPace(PaceBytes / 4, PaceMs);
     int most = 0;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this,
@@ -537,8 +545,6 @@ void TestSplitDownload::startingTransferComesFirst()
     QTest::qWait(100);
     QVERIFY2(most <= MaxConnectionsPerServer, qPrintable(QString::number(most)));
     QVERIFY(split->isRunning());
-    split->cancel();
-    other->cancel();
 }
 
 int main(int argc, char *argv[])
