@@ -293,6 +293,9 @@ void Engine::begin(const std::shared_ptr<Job> &job)
     }
     job->host = serverOf(job->url);
     job->started = Clock::now();
+    // The first report comes after one interval: a small file arrives before it, and its
+    // arrival tells all.
+    job->lastReport = job->started;
     job->split.allowed = job->options.split && !job->path.isEmpty();
     if (!startTry(job, job->addConnection())) {
         const std::lock_guard lock(job->mutex);
