@@ -28,6 +28,9 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     , m_slots(m_entries.size())
     , m_targetNames([this](const QString &path) { return landingOrExists(path); })
 {
+    m_reaper.setSingleShot(true);
+    m_reaper.setInterval(ReaperDelay);
+    connect(&m_reaper, &QTimer::timeout, this, &BatchRun::deleteReleased);
 }
 
 // What an entry holds while it is near the turn, made when it is first looked at there.
@@ -143,8 +146,18 @@ bool BatchRun::beginTurn()
 
 DownloadTarget BatchRun::prepare(int index)
 {
+    const QString &stored = m_entries[index].path;
+    // An entry whose transfer has begun made its part file in its directory: that one is
+    // there, as far as its turn goes.
+    const QString holding = m_slots[index].state != State::Waiting
+                                ? stored.left(stored.lastIndexOf(QLatin1Char('/')))
+                                : QString();
     return prepareTarget(
-        m_entries[index].path, [this](const QString &path) { return landingOrExists(path); },
+        stored,
+        [this, &holding](const QString &path) {
+            return !holding.isEmpty() && path == holding ? Result<bool>(true)
+                                                         : landingOrExists(path);
+        },
         [this](const QString &path) { return m_targetNames.find(path); });
 }
 
@@ -365,9 +378,10 @@ void BatchRun::release(int index)
         m_claimed.remove(slot.near->partTarget);
     if (slot.transfer) {
         slot.transfer->disconnect(this);
-        // Many end at once; they go together, once nothing of theirs is on the stack.
-        if (m_released.empty())
-            QMetaObject::invokeMethod(this, &BatchRun::deleteReleased, Qt::QueuedConnection);
+        // Many end at once; they go together, once nothing of theirs is on the stack. A timer
+        // costs the event loop nothing per transfer, where a posted call wakes it each time.
+        if (!m_reaper.isActive())
+            m_reaper.start();
         m_released.push_back(std::exchange(slot.transfer, nullptr));
     }
 }

@@ -11,7 +11,9 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -108,6 +110,8 @@ private:
     void release(int index);
     void deleteReleased();
 
+    static constexpr std::chrono::milliseconds ReaperDelay{10};
+
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
     QStringList m_hosts; // the servers, with their ports, of the entries looked at
@@ -121,6 +125,7 @@ private:
     QSet<QString> m_landing;            // targets of the grouped entries that are landing
     QSet<QString> m_directories;        // the holding directories found, to go early into
     std::vector<Transfer *> m_released; // transfers that ended, to be deleted
+    QTimer m_reaper;                    // deletes them soon after
     FreeNames m_targetNames;            // the numbered targets chosen at the turns
     QSet<int> m_oneAtATime;             // hosts that said they were too busy
     QSet<int> m_multiplexed;            // hosts that carry several transfers over one connection
