@@ -49,6 +49,7 @@ private:
     static constexpr int ThreadCount = 3;
 
     void serve();
+    void requeue(std::shared_ptr<SerialQueue> queue);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -112,8 +113,21 @@ void DiskThreads::serve()
             m_ready.pop_front();
         }
         if (queue->runOne())
-            schedule(std::move(queue));
+            requeue(std::move(queue));
     }
+}
+
+// This thread takes the next ready queue itself: another one is woken only for more.
+void DiskThreads::requeue(std::shared_ptr<SerialQueue> queue)
+{
+    bool more = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ready.push_back(std::move(queue));
+        more = m_ready.size() > 1;
+    }
+    if (more)
+        m_wake.notify_one();
 }
 
 } // namespace
