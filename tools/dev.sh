@@ -14,9 +14,12 @@ test_packages=(
   libcpp-httplib-dev python3 python3-pyftpdlib openssl xvfb xauth xdotool minisign dbus appstream
 )
 
+# The suite's builds compile their sources a few to a unit, so that Qt's headers are parsed
+# once for several files: a clean build takes about two thirds of the time. The release
+# check builds file by file, so that every source still compiles on its own.
 build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_UNITY_BUILD=ON "$@" >/dev/null
   cmake --build "$dir"
 }
 

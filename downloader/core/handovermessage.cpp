@@ -12,12 +12,12 @@ namespace {
 // version is refused, not guessed at.
 constexpr QByteArrayView MessageMarker = "quorrin-hand-over 1";
 constexpr QByteArrayView ReplyMarker = "quorrin-hand-over-reply 1";
-constexpr QByteArrayView StartupIdKey = "startup-id ";
-constexpr QByteArrayView ActivationTokenKey = "activation-token ";
-constexpr QByteArrayView AddressKey = "address ";
-constexpr QByteArrayView QueuedKey = "queued ";
-constexpr QByteArrayView NotQueuedKey = "not-queued ";
-constexpr QByteArrayView EntriesKey = "entries ";
+constexpr QByteArrayView StartupIdField = "startup-id ";
+constexpr QByteArrayView ActivationTokenField = "activation-token ";
+constexpr QByteArrayView AddressField = "address ";
+constexpr QByteArrayView QueuedField = "queued ";
+constexpr QByteArrayView NotQueuedField = "not-queued ";
+constexpr QByteArrayView EntriesField = "entries ";
 constexpr QByteArrayView EndLine = "end";
 
 // The lines of a message, each ended by a line feed; what follows the last one is no line.
@@ -129,12 +129,12 @@ QByteArray serializeHandOver(const HandOver &handOver)
 {
     QByteArray bytes = MessageMarker.toByteArray() + '\n';
     if (!handOver.startupId.isEmpty() && isSendableActivation(handOver.startupId))
-        appendLine(bytes, StartupIdKey, handOver.startupId);
+        appendLine(bytes, StartupIdField, handOver.startupId);
     if (!handOver.activationToken.isEmpty() && isSendableActivation(handOver.activationToken))
-        appendLine(bytes, ActivationTokenKey, handOver.activationToken);
+        appendLine(bytes, ActivationTokenField, handOver.activationToken);
     for (const QString &address : handOver.addresses) {
         if (isSendableAddress(address))
-            appendLine(bytes, AddressKey, address);
+            appendLine(bytes, AddressField, address);
     }
     bytes.append(EndLine);
     bytes.append('\n');
@@ -149,19 +149,19 @@ std::optional<HandOver> parseHandOver(QByteArrayView bytes)
     if (lines.next() != MessageMarker)
         return std::nullopt;
     HandOver handOver;
-    if (const std::optional<QByteArrayView> id = lines.nextWith(StartupIdKey)) {
+    if (const std::optional<QByteArrayView> id = lines.nextWith(StartupIdField)) {
         const std::optional<QString> value = activationOf(*id);
         if (!value)
             return std::nullopt;
         handOver.startupId = *value;
     }
-    if (const std::optional<QByteArrayView> token = lines.nextWith(ActivationTokenKey)) {
+    if (const std::optional<QByteArrayView> token = lines.nextWith(ActivationTokenField)) {
         const std::optional<QString> value = activationOf(*token);
         if (!value)
             return std::nullopt;
         handOver.activationToken = *value;
     }
-    while (const std::optional<QByteArrayView> line = lines.nextWith(AddressKey)) {
+    while (const std::optional<QByteArrayView> line = lines.nextWith(AddressField)) {
         std::optional<QString> address = addressOf(*line);
         if (!address)
             return std::nullopt;
@@ -175,9 +175,9 @@ std::optional<HandOver> parseHandOver(QByteArrayView bytes)
 QByteArray serializeHandOverReply(const HandOverReply &reply)
 {
     QByteArray bytes = ReplyMarker.toByteArray() + '\n';
-    appendLine(bytes, QueuedKey, QString::number(reply.queued));
-    appendLine(bytes, NotQueuedKey, QString::number(reply.notQueued));
-    appendLine(bytes, EntriesKey, QString::number(reply.entries));
+    appendLine(bytes, QueuedField, QString::number(reply.queued));
+    appendLine(bytes, NotQueuedField, QString::number(reply.notQueued));
+    appendLine(bytes, EntriesField, QString::number(reply.entries));
     bytes.append(EndLine);
     bytes.append('\n');
     return bytes;
@@ -190,8 +190,8 @@ std::optional<HandOverReply> parseHandOverReply(QByteArrayView bytes)
         return std::nullopt;
     HandOverReply reply;
     for (const auto &[key, count] :
-         {std::pair{QueuedKey, &reply.queued}, std::pair{NotQueuedKey, &reply.notQueued},
-          std::pair{EntriesKey, &reply.entries}}) {
+         {std::pair{QueuedField, &reply.queued}, std::pair{NotQueuedField, &reply.notQueued},
+          std::pair{EntriesField, &reply.entries}}) {
         const std::optional<QByteArrayView> digits = lines.nextWith(key);
         const std::optional<int> value = digits ? countOf(*digits) : std::nullopt;
         if (!value)
