@@ -8,6 +8,7 @@
 #include <chrono>
 #include <httplib.h>
 #include <stdexcept>
+#include <string>
 
 namespace quorrin::test {
 
@@ -18,7 +19,8 @@ HttpServer::HttpServer(const std::function<void(httplib::Server &)> &routes, int
     m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1")
                        : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (m_port <= 0)
-        throw std::runtime_error("cannot bind a loopback port");
+        throw std::runtime_error(port == 0 ? "cannot bind a loopback port"
+                                           : "cannot bind loopback port " + std::to_string(port));
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // stop() only reaches a server that has entered its accept loop.
     while (!m_server->is_running())
