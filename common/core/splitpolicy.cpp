@@ -1,6 +1,7 @@
 #include "splitpolicy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 
 namespace quorrin {
@@ -21,6 +22,20 @@ bool roundHelped(qint64 reference, std::span<const qint64> brought)
 bool hasRoom(std::chrono::nanoseconds waited, std::chrono::nanoseconds span)
 {
     return span.count() > 0 && double(waited.count()) >= LeastWaitingShare * double(span.count());
+}
+
+namespace {
+std::atomic<bool> roomJudged{true};
+} // namespace
+
+void judgeEngineRoom(bool judged)
+{
+    roomJudged = judged;
+}
+
+bool engineRoomJudged()
+{
+    return roomJudged;
 }
 
 void PaceMeter::sample(Clock::time_point at, qint64 bytes)

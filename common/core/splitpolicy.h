@@ -43,6 +43,10 @@ constexpr int GrowthFactor = 4;
 // connections multiplying what it receives need it idle the most part of the time.
 constexpr double LeastWaitingShare = 0.5;
 bool hasRoom(std::chrono::nanoseconds waited, std::chrono::nanoseconds span);
+// Whether the engine's room is judged at all (it is unless told otherwise): tests that need
+// a file to split, on a machine whose CPU they do not control, turn the judgement off.
+void judgeEngineRoom(bool judged);
+bool engineRoomJudged();
 
 // A connection's rate over about the last second, from the bytes it had brought at the
 // moments it was sampled; nothing until the samples span a second, so that a connection in

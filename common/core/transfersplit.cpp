@@ -112,7 +112,7 @@ std::vector<Connection *> grow(Job &job, Clock::time_point now, int room, Clock:
     if (!split.allowed || !split.possible || split.settled)
         return {};
     const auto engineHadRoom = [&] {
-        return hasRoom(waited - split.waitedBefore, now - *split.roundSince);
+        return !engineRoomJudged() || hasRoom(waited - split.waitedBefore, now - *split.roundSince);
     };
     if (split.reference < 0) {
         // The first connection, alone, over its window.
