@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -20,7 +22,10 @@ public:
     DiskThreads()
     {
         for (int i = 0; i < ThreadCount; ++i)
-            m_threads.emplace_back([this] { serve(); });
+            m_threads.emplace_back([this] {
+                pthread_setname_np(pthread_self(), "disk");
+                serve();
+            });
     }
 
     // Runs what is still queued, then lets the threads go.
@@ -77,6 +82,24 @@ public:
                 return;
         }
         threads().schedule(shared_from_this());
+    }
+
+    bool runHere(const std::function<void()> &task) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (std::exchange(m_scheduled, true))
+                return false;
+        }
+        task();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_scheduled = !m_tasks.empty();
+            if (!m_scheduled)
+                return true;
+        }
+        threads().schedule(shared_from_this());
+        return true;
     }
 
     // Runs the first task; true when more are waiting.

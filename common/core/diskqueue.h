@@ -16,6 +16,9 @@ class DiskQueue {
 public:
     virtual ~DiskQueue() = default;
     virtual void post(std::function<void()> task) = 0;
+    // Runs `task` on the calling thread, in its place on the queue, when nothing of the queue
+    // waits or runs; false, without running it, otherwise. Posts meanwhile run after it.
+    virtual bool runHere(const std::function<void()> &task) = 0;
 };
 
 // A new queue on the process's disk threads.

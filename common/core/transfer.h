@@ -77,8 +77,10 @@ struct TransferOptions {
 
 // One transfer under way, owned by the object that started it. It reports on the thread that
 // started it, through the event loop; the network is served on the engine's own thread and
-// the disk on threads of its own, so the caller never waits on either. Destroying it cancels
-// it, or, when its file is already on its way to the target, lets that end unreported.
+// the disk's waits (flushes, syncs, renames) on threads of their own, so the caller never
+// waits on either. Only a new file is opened on the caller's thread, which costs what a look
+// at the file system does and saves two trips between threads. Destroying it cancels it, or,
+// when its file is already on its way to the target, lets that end unreported.
 class Transfer : public QObject {
     Q_OBJECT
 public:

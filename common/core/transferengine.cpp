@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <map>
@@ -73,6 +74,7 @@ private:
         Connection *connection;
     };
 
+    void wake();
     void serve();
     void abandonAll();
     void takeCommands();
@@ -99,6 +101,7 @@ private:
     std::vector<std::shared_ptr<Job>> m_dropped;
     bool m_closeIdle = false;
     bool m_stopping = false;
+    bool m_woken = false; // the thread has been woken for the commands waiting
 
     // The engine thread's own: connections on the line, and jobs waiting for their next try.
     std::map<CURL *, Line> m_running;
@@ -122,7 +125,10 @@ Engine::Engine()
     curl_share_setopt(m_share.get(), CURLSHOPT_UNLOCKFUNC, unlockShare);
     curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    m_thread = std::thread([this] { serve(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "transfers"); // as ps and debuggers show it
+        serve();
+    });
 }
 
 Engine::~Engine()
@@ -153,7 +159,7 @@ void Engine::submit(std::shared_ptr<Job> job)
         const std::lock_guard lock(m_mutex);
         if (!m_stopping) {
             m_incoming.push_back(std::move(job));
-            curl_multi_wakeup(m_multi.get());
+            wake();
             return;
         }
     }
@@ -164,14 +170,22 @@ void Engine::drop(const std::shared_ptr<Job> &job)
 {
     const std::lock_guard lock(m_mutex);
     m_dropped.push_back(job);
-    curl_multi_wakeup(m_multi.get());
+    wake();
 }
 
 void Engine::closeIdleConnections()
 {
     const std::lock_guard lock(m_mutex);
     m_closeIdle = true;
-    curl_multi_wakeup(m_multi.get());
+    wake();
+}
+
+// With the lock held. Commands that come before the thread takes them wake it once: a burst of
+// them costs one system call.
+void Engine::wake()
+{
+    if (!std::exchange(m_woken, true))
+        curl_multi_wakeup(m_multi.get());
 }
 
 void Engine::serve()
@@ -231,6 +245,7 @@ void Engine::takeCommands()
         incoming.swap(m_incoming);
         dropped.swap(m_dropped);
         closeIdle = std::exchange(m_closeIdle, false);
+        m_woken = false;
     }
     // Every connection of a job that stops is closed at once.
     for (const std::shared_ptr<Job> &job : dropped) {
@@ -244,7 +259,7 @@ void Engine::takeCommands()
         const std::lock_guard lock(m_mutex);
         m_multi.reset(curl_multi_init());
         // A command sent since they were taken woke the handle that went.
-        if (!m_incoming.empty() || !m_dropped.empty())
+        if (!m_incoming.empty() || !m_dropped.empty() || m_closeIdle)
             curl_multi_wakeup(m_multi.get());
     }
     for (const std::shared_ptr<Job> &job : incoming)
@@ -584,7 +599,7 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
     job->observer = observer;
     job->url = percentEncodedUrl(url);
     const bool allowed = isAllowedAddress(job->url, job->options.protocols);
-    const std::lock_guard lock(job->mutex);
+    std::unique_lock lock(job->mutex);
     if (job->url.isEmpty() || !allowed) {
         job->finish(failed(DownloadFailure::UnsupportedAddress));
         return job;
@@ -594,10 +609,20 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
         engine().submit(job);
         return job;
     }
+    job->path = *path;
     job->disk = diskQueueFor(*path);
     if (!job->options.landLater)
         job->landAt = *path;
-    job->openFile(*path, [](const std::shared_ptr<Job> &opened) { engine().submit(opened); });
+    lock.unlock();
+    // A new file is opened here, where a trip to a disk thread and from there to the engine
+    // would cost more than the opening; a file whose queue is busy (a transfer of the same
+    // file letting it go) is opened on the queue, after that.
+    const std::function<void()> open = [job] {
+        if (job->openFile())
+            engine().submit(job);
+    };
+    if (!job->disk->runHere(open))
+        job->disk->post(open);
     return job;
 }
 

@@ -45,34 +45,31 @@ bool Job::othersActive(const Connection &connection) const
     });
 }
 
-void Job::openFile(const QString &target, void (*submit)(const std::shared_ptr<Job> &))
+bool Job::openFile()
 {
-    path = target;
-    disk->post([job = shared_from_this(), submit] {
-        PartFile::Defer defer = [disk = job->disk](std::function<void()> task) {
-            disk->post(std::move(task));
-        };
-        auto part = job->options.keepPartial
-                        ? std::make_unique<PartFile>(job->path, job->url, std::move(defer))
-                        : std::make_unique<PartFile>(job->path, std::move(defer));
-        {
-            const std::lock_guard lock(job->mutex);
-            job->file = std::move(part);
-            if (job->stage != Stage::Opening)
-                return; // cancelled meanwhile: its disposal comes next on the queue
-            if (!job->file->isOpen()) {
-                job->finish(failed(job->file->failure()));
-                return;
-            }
-            // What an earlier run left is continued as bytes of this transfer's first try.
-            job->validator = job->file->record().validator;
-            (job->validator.startsWith('"') ? job->etag : job->lastModified) = job->validator;
-            job->total = job->file->record().total;
-            job->best = job->file->size();
-            job->stage = Stage::Transferring;
-        }
-        submit(job);
-    });
+    PartFile::Defer defer = [disk = disk](std::function<void()> task) {
+        disk->post(std::move(task));
+    };
+    auto part = options.keepPartial ? std::make_unique<PartFile>(path, url, std::move(defer))
+                                    : std::make_unique<PartFile>(path, std::move(defer));
+    const std::lock_guard lock(mutex);
+    file = std::move(part);
+    if (stage != Stage::Opening) {
+        // Cancelled meanwhile, maybe before this turn on the queue: it is let go after it.
+        dispose();
+        return false;
+    }
+    if (!file->isOpen()) {
+        finish(failed(file->failure()));
+        return false;
+    }
+    // What an earlier run left is continued as bytes of this transfer's first try.
+    validator = file->record().validator;
+    (validator.startsWith('"') ? etag : lastModified) = validator;
+    total = file->record().total;
+    best = file->size();
+    stage = Stage::Transferring;
+    return true;
 }
 
 void Job::dispose()

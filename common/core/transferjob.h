@@ -3,9 +3,9 @@
 // One transfer as the engine holds it, and the libcurl callbacks that fill it. Internal to the
 // transfer code.
 //
-// A job moves through its stages on three threads: its file is opened and committed on its
-// own disk queue, its tries run on the engine's thread, and its owner cancels or lands it from
-// its own thread. The job's lock is never held while waiting on the network or the disk.
+// A job moves through its stages on three threads: its file is opened and committed in turn
+// on its own disk queue (the opening mostly on the engine's thread), its tries run on the
+// engine's thread, and its owner cancels or lands it from its own thread. The job's lock is never held while waiting on the network or the disk.
 
 #include "diskqueue.h"
 #include "partfile.h"
@@ -33,7 +33,7 @@ inline constexpr auto ProgressInterval = std::chrono::milliseconds(100);
 DownloadResult failed(DownloadFailure failure, long detail = 0);
 
 enum class Stage {
-    Opening,      // its file is being opened, on the disk queue
+    Opening,      // its file is being opened
     Transferring, // on the engine's thread, on the line or waiting for its next try
     Complete,     // all data in the part file, checked on the disk queue, waiting to land
     Committing,   // being put at its target: nothing stops it any more
@@ -112,9 +112,10 @@ struct Job : std::enable_shared_from_this<Job> {
 
     // Drops the bytes held, for a try that starts the file over.
     void startOver();
-    // Opens the file the job writes into, on its disk queue, then hands the job to `submit`;
-    // a file that cannot be opened finishes the job.
-    void openFile(const QString &target, void (*submit)(const std::shared_ptr<Job> &));
+    // Opens the file the job writes into, in its turn on the job's disk queue; true when the
+    // job may go on the line. A file that cannot be opened finishes the job; a job cancelled
+    // meanwhile has its disposal next on the queue.
+    bool openFile();
     // Takes the job's file away and, on the disk queue, keeps what a later transfer may
     // continue (with keepData) and removes the rest.
     void dispose();
