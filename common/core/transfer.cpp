@@ -1,20 +1,22 @@
 #include "transfer.h"
 
+#include "threadmailbox.h"
 #include "transferengine.h"
-
-#include <QMetaObject>
 
 namespace quorrin {
 
-// Carries the engine's reports to the Transfer's own thread, through its event queue. Events
-// still queued when the Transfer is destroyed are dropped with it, and reports of a transfer
+// Carries the engine's reports to the Transfer's own thread, through its mailbox. Reports
+// still waiting when the Transfer is destroyed are dropped with it, and reports of a transfer
 // that was stopped are not news any more.
 class QueuedObserver : public engine::Observer {
 public:
     explicit QueuedObserver(Transfer *owner)
         : m_owner(owner)
+        , m_mailbox(ThreadMailbox::ofThisThread())
     {
     }
+
+    ~QueuedObserver() override { m_mailbox->withdraw(m_owner); }
 
     bool progressed(qint64 received, qint64 total) override
     {
@@ -37,28 +39,23 @@ public:
 
     void finished(const DownloadResult &result, QByteArray body, QByteArray contentType) override
     {
-        QMetaObject::invokeMethod(
-            m_owner,
-            [owner = m_owner, result, body = std::move(body),
-             contentType = std::move(contentType)]() mutable {
-                owner->complete(result, std::move(body), std::move(contentType));
-            },
-            Qt::QueuedConnection);
+        m_mailbox->put(m_owner, [owner = m_owner, result, body = std::move(body),
+                                 contentType = std::move(contentType)]() mutable {
+            owner->complete(result, std::move(body), std::move(contentType));
+        });
     }
 
 private:
     template <typename Report> void tell(Report report)
     {
-        QMetaObject::invokeMethod(
-            m_owner,
-            [owner = m_owner, report] {
-                if (owner->isRunning())
-                    report(owner);
-            },
-            Qt::QueuedConnection);
+        m_mailbox->put(m_owner, [owner = m_owner, report] {
+            if (owner->isRunning())
+                report(owner);
+        });
     }
 
     Transfer *m_owner;
+    std::shared_ptr<ThreadMailbox> m_mailbox;
 };
 
 Transfer::Transfer(QObject *parent)
