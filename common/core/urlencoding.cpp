@@ -16,6 +16,10 @@ QByteArray percentEncodedUrl(const QString &address)
 
 QByteArray withoutUserInfo(const QByteArray &url)
 {
+    // Encoded, a user name or password comes before an '@'; an address without one is already
+    // as parsing would give it back.
+    if (!url.contains('@'))
+        return url;
     return QUrl::fromEncoded(url).adjusted(QUrl::RemoveUserInfo).toEncoded();
 }
 

@@ -11,7 +11,8 @@ namespace quorrin {
 // when the text is not an absolute address with a scheme and a host.
 QByteArray percentEncodedUrl(const QString &address);
 
-// An encoded address without its user name and password: what may be written down or shown.
+// An address as percentEncodedUrl() gives it, without its user name and password: what may be
+// written down or shown.
 QByteArray withoutUserInfo(const QByteArray &url);
 
 // True for the schemes that a download may use, and that a redirect may lead to.
