@@ -97,23 +97,23 @@ struct PartFile::RecordGuard {
     bool confirming = false;         // a confirmation waits on the disk queue
 };
 
-PartFile::PartFile(const QString &target, Defer defer)
+PartFile::PartFile(const QString &target, Defer defer, Target use)
     : m_target(QFile::encodeName(target))
     , m_defer(std::move(defer))
     , m_guard(std::make_shared<RecordGuard>())
 {
     int mode = -1;
-    if (checkTarget(mode))
+    if (checkTarget(mode, use))
         createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
 
-PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer)
+PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer, Target use)
     : m_target(QFile::encodeName(target))
     , m_defer(std::move(defer))
     , m_guard(std::make_shared<RecordGuard>())
 {
     int mode = -1;
-    if (checkTarget(mode) && !openVisible(withoutUserInfo(url), mode) &&
+    if (checkTarget(mode, use) && !openVisible(withoutUserInfo(url), mode) &&
         m_failure == DownloadFailure::None)
         createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
@@ -135,10 +135,11 @@ void PartFile::removeKept(const QString &target, const QByteArray &url)
 }
 
 // The target must be a file or nothing; a replaced file's permissions go to the new one.
-bool PartFile::checkTarget(int &mode)
+bool PartFile::checkTarget(int &mode, Target use)
 {
     struct stat existing {};
-    const bool exists = !m_target.isEmpty() && ::stat(m_target.constData(), &existing) == 0;
+    const bool exists = use == Target::MayReplace && !m_target.isEmpty() &&
+                        ::stat(m_target.constData(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
         m_failure = DownloadFailure::TargetIsDirectory;
         return false;

@@ -23,12 +23,16 @@ namespace quorrin {
 class PartFile {
 public:
     using Defer = std::function<void(std::function<void()>)>;
+    // Whether the file may replace what stands at its target. A target that is never replaced
+    // is not looked at: the file lands beside whatever stands there.
+    enum class Target { MayReplace, NeverReplace };
 
     // A new file without a name, or where the system cannot name one later, a uniquely
     // named hidden one (".<name>.XXXXXX.part"); when neither is possible, isOpen() is false
     // and failure() says why. The target's path is used exactly as given: no pattern
     // characters.
-    explicit PartFile(const QString &target, Defer defer = {});
+    explicit PartFile(const QString &target, Defer defer = {},
+                      Target use = Target::MayReplace);
     // The visible part file "<target>.part", for a download of `url` that a later run may
     // continue: one of ours for `url` (compared without user name and password) goes on from
     // the bytes its record says are on disk, one of ours for another address starts over, and
@@ -39,7 +43,8 @@ public:
     // it: until then nobody can find it. The record never holds the address's user name and
     // password. Of an earlier run's file, only the bytes its record names are held: the bytes
     // flushed, and after a crash of the process (not of the system) those written.
-    PartFile(const QString &target, const QByteArray &url, Defer defer = {});
+    PartFile(const QString &target, const QByteArray &url, Defer defer = {},
+             Target use = Target::MayReplace);
     ~PartFile();
     PartFile(const PartFile &) = delete;
     // Removes the visible part file that a download of `url` into `target` kept, when it is
@@ -97,7 +102,7 @@ public:
 private:
     struct RecordGuard;
 
-    bool checkTarget(int &mode);
+    bool checkTarget(int &mode, Target use);
     void createHidden(const QByteArray &directory, const QByteArray &name, int mode);
     bool openVisible(const QByteArray &url, int mode);
     bool createVisible(const QByteArray &visible, const QByteArray &url, int mode);
