@@ -57,6 +57,12 @@ QStringList directoryPrefixes(const QString &path)
     return prefixes;
 }
 
+QString holdingDirectory(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash > 0 ? path.left(slash) : QString();
+}
+
 Result<> CreatePathDirectories(const QString &path)
 {
     const QStringList prefixes = directoryPrefixes(path);
@@ -106,8 +112,8 @@ DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exi
 {
     DownloadTarget target{storedPath, {}, true};
     // Where the deepest directory is found, so are all the others: nothing to make.
-    const QStringList prefixes = directoryPrefixes(storedPath);
-    const Result<bool> holding = prefixes.isEmpty() ? Result<bool>(true) : exists(prefixes.last());
+    const QString deepest = holdingDirectory(storedPath);
+    const Result<bool> holding = deepest.isEmpty() ? Result<bool>(true) : exists(deepest);
     const bool found = holding && holding.value();
     // A name the file system cannot hold is refused before anything is made or sent.
     refuseOverLimits(target, found);

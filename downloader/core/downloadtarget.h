@@ -24,6 +24,8 @@ Result<bool> testExistence(const QString &path);
 
 // The directories up to the last "/" of `path`, parents first, the root left out.
 QStringList directoryPrefixes(const QString &path);
+// The last of directoryPrefixes(path), the directory that holds it; empty when there is none.
+QString holdingDirectory(const QString &path);
 
 // Makes the missing directories up to the last "/" of `path`, parents first; stops at a failure.
 Result<> CreatePathDirectories(const QString &path);

@@ -47,12 +47,13 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
                            .arg(encoded.size())
                            .arg(pathMax - 1)};
 
-    const QStringList prefixes = directoryPrefixes(path);
+    // A queue's entries mostly go into directories that are there: only their names count.
+    const QStringList prefixes =
+        holdingDirectoryExists ? QStringList() : directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
-    if (holdingDirectoryExists && !prefixes.isEmpty()) {
-        ancestor = QFile::encodeName(prefixes.last());
-        missing = prefixes.size();
-    }
+    if (const QString holding = holdingDirectory(path);
+        holdingDirectoryExists && !holding.isEmpty())
+        ancestor = QFile::encodeName(holding);
     // The nearest existing directory is found from the deepest up: most often the first.
     for (qsizetype i = prefixes.size(); i-- > missing;) {
         const QByteArray prefix = QFile::encodeName(prefixes.at(i));
