@@ -2,11 +2,10 @@
 
 #include <QHash>
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <utility>
 #include <vector>

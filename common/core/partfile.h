@@ -31,8 +31,7 @@ public:
     // named hidden one (".<name>.XXXXXX.part"); when neither is possible, isOpen() is false
     // and failure() says why. The target's path is used exactly as given: no pattern
     // characters.
-    explicit PartFile(const QString &target, Defer defer = {},
-                      Target use = Target::MayReplace);
+    explicit PartFile(const QString &target, Defer defer = {}, Target use = Target::MayReplace);
     // The visible part file "<target>.part", for a download of `url` that a later run may
     // continue: one of ours for `url` (compared without user name and password) goes on from
     // the bytes its record says are on disk, one of ours for another address starts over, and

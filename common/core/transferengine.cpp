@@ -13,11 +13,11 @@
 #include <QUrl>
 
 #include <curl/curl.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <utility>
 #include <vector>

@@ -50,11 +50,10 @@ bool Job::openFile()
     PartFile::Defer defer = [disk = disk](std::function<void()> task) {
         disk->post(std::move(task));
     };
-    const auto use = options.freePath ? PartFile::Target::NeverReplace
-                                      : PartFile::Target::MayReplace;
-    auto part = options.keepPartial
-                    ? std::make_unique<PartFile>(path, url, std::move(defer), use)
-                    : std::make_unique<PartFile>(path, std::move(defer), use);
+    const auto use =
+        options.freePath ? PartFile::Target::NeverReplace : PartFile::Target::MayReplace;
+    auto part = options.keepPartial ? std::make_unique<PartFile>(path, url, std::move(defer), use)
+                                    : std::make_unique<PartFile>(path, std::move(defer), use);
     const std::lock_guard lock(mutex);
     file = std::move(part);
     if (stage != Stage::Opening) {

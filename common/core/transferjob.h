@@ -4,8 +4,9 @@
 // transfer code.
 //
 // A job moves through its stages on three threads: its file is opened and committed in turn
-// on its own disk queue (the opening mostly on the engine's thread), its tries run on the
-// engine's thread, and its owner cancels or lands it from its own thread. The job's lock is never held while waiting on the network or the disk.
+// on its own disk queue (a new file is opened on its owner's thread), its tries run on the
+// engine's thread, and its owner cancels or lands it from its own thread. The job's lock is
+// never held while waiting on the network or the disk.
 
 #include "diskqueue.h"
 #include "partfile.h"

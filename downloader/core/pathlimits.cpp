@@ -48,8 +48,7 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
                            .arg(pathMax - 1)};
 
     // A queue's entries mostly go into directories that are there: only their names count.
-    const QStringList prefixes =
-        holdingDirectoryExists ? QStringList() : directoryPrefixes(path);
+    const QStringList prefixes = holdingDirectoryExists ? QStringList() : directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
     if (const QString holding = holdingDirectory(path);
         holdingDirectoryExists && !holding.isEmpty())

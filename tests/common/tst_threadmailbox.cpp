@@ -1,0 +1,45 @@
+#include "threadmailbox.h"
+
+#include <QTest>
+
+#include <thread>
+
+using namespace quorrin;
+
+// Calls sent from another thread run on the mailbox's thread in the order sent, except those
+// whose owner withdrew them before they ran: a Transfer destroyed with reports waiting.
+class TestThreadMailbox : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void withdrawnCallsNeverRun_data()
+    {
+        QTest::addColumn<bool>("fromAnEarlierCall");
+        QTest::newRow("withdrawn before the thread gets to them") << false;
+        QTest::newRow("withdrawn by a call delivered with them") << true;
+    }
+
+    void withdrawnCallsNeverRun()
+    {
+        QFETCH(bool, fromAnEarlierCall);
+        const std::shared_ptr<ThreadMailbox> mailbox = ThreadMailbox::ofThisThread();
+        const int withdrawing = 0;
+        const int withdrawn = 0;
+        QList<int> ran;
+        std::thread([&] {
+            mailbox->put(&withdrawing, [&] {
+                ran << 1;
+                if (fromAnEarlierCall)
+                    mailbox->withdraw(&withdrawn);
+            });
+            for (int call = 2; call <= 4; ++call)
+                mailbox->put(&withdrawn, [&ran, call] { ran << call; });
+            mailbox->put(&withdrawing, [&] { ran << 5; });
+        }).join();
+        if (!fromAnEarlierCall)
+            mailbox->withdraw(&withdrawn);
+        QTRY_COMPARE(ran, QList<int>({1, 5}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestThreadMailbox)
+#include "tst_threadmailbox.moc"
