@@ -41,9 +41,11 @@ void ThreadMailbox::withdraw(const void *owner)
 
 // A call may withdraw later ones, or run an event loop of its own that delivers the rest: each
 // is taken off only as it runs. Calls sent meanwhile wake the thread again, after the events
-// already waiting.
+// already waiting. The mailbox outlives the delivery, even when a call destroys the last of its
+// holders (an owner deleting its Transfer).
 void ThreadMailbox::deliver()
 {
+    const std::shared_ptr<ThreadMailbox> self = shared_from_this();
     {
         const std::lock_guard lock(m_mutex);
         for (Call &call : m_waiting)

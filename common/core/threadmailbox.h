@@ -12,7 +12,7 @@ namespace quorrin {
 // Calls that other threads send to run on one thread, through its event loop, in the order
 // they came. The first call that finds none waiting wakes the thread; those sent before it
 // gets to them ride along, where an event posted for each would wake it each time.
-class ThreadMailbox : public QObject {
+class ThreadMailbox : public QObject, public std::enable_shared_from_this<ThreadMailbox> {
 public:
     // The calling thread's mailbox, made when none is in use.
     static std::shared_ptr<ThreadMailbox> ofThisThread();

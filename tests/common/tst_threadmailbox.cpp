@@ -39,6 +39,21 @@ private Q_SLOTS:
             mailbox->withdraw(&withdrawn);
         QTRY_COMPARE(ran, QList<int>({1, 5}));
     }
+
+    void lastHolderGoesDuringDelivery()
+    {
+        std::shared_ptr<ThreadMailbox> held = ThreadMailbox::ofThisThread();
+        const int owner = 0;
+        QList<int> ran;
+        std::thread([&] {
+            held->put(&owner, [&] {
+                ran << 1;
+                held.reset();
+            });
+            held->put(&owner, [&] { ran << 2; });
+        }).join();
+        QTRY_COMPARE(ran, QList<int>({1, 2}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestThreadMailbox)
