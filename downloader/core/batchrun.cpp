@@ -149,9 +149,8 @@ DownloadTarget BatchRun::prepare(int index)
     const QString &stored = m_entries[index].path;
     // An entry whose transfer has begun made its part file in its directory: that one is
     // there, as far as its turn goes.
-    const QString holding = m_slots[index].state != State::Waiting
-                                ? stored.left(stored.lastIndexOf(QLatin1Char('/')))
-                                : QString();
+    const QString holding =
+        m_slots[index].state != State::Waiting ? holdingDirectory(stored) : QString();
     return prepareTarget(
         stored,
         [this, &holding](const QString &path) {
