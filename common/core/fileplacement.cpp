@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -23,10 +24,25 @@ QByteArray hiddenNameBeside(const QByteArray &path)
            QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
 }
 
+// Linking the descriptor itself spares the kernel the walk through /proc; it needs a kernel
+// that allows it to the file's opener (6.10) or the right to look anywhere. Where it is
+// refused, the way through /proc is taken from then on.
+std::atomic<bool> directLinkRefused = false;
+
 bool linkOpenFile(int fd, const QByteArray &to)
 {
-    return ::linkat(AT_FDCWD, descriptorPath(fd).constData(), AT_FDCWD, to.constData(),
-                    AT_SYMLINK_FOLLOW) == 0;
+    if (!directLinkRefused.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", AT_FDCWD, to.constData(), AT_EMPTY_PATH) == 0)
+            return true;
+        // The refusal reads ENOENT, as a missing directory does: the way through /proc tells.
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+    }
+    if (::linkat(AT_FDCWD, descriptorPath(fd).constData(), AT_FDCWD, to.constData(),
+                 AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    directLinkRefused.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 } // namespace
