@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -19,6 +20,20 @@ namespace engine {
 struct Job;
 class Observer;
 } // namespace engine
+
+// A few transfers at a time out of those started with it: the others wait in the engine,
+// started, and go on the line in the order they were started the moment one on it has all
+// its data or ends, without a trip to the thread that started them. A transfer whose place
+// in its owner's order has come (`order` at most `due`) goes at once, whatever the line holds.
+struct TransferLine {
+    explicit TransferLine(int limit)
+        : atOnce(limit)
+    {
+    }
+    const int atOnce;
+    std::atomic<qint64> due{0}; // the owner's; the engine looks at it without being woken
+    int onLine = 0;             // the engine thread's own
+};
 
 // How one transfer may go. The defaults are those of a download into a file.
 struct TransferOptions {
@@ -73,6 +88,10 @@ struct TransferOptions {
     // A file of certificates that vouch for servers instead of the system's own, for a site
     // with a private authority; empty for the system's.
     QByteArray certificateAuthorities;
+    // Where the transfer waits for its turn on a line shared with others, and its place in
+    // the owner's order; none goes at once.
+    std::shared_ptr<TransferLine> line;
+    qint64 order = 0;
 };
 
 // One transfer under way, owned by the object that started it. It reports on the thread that

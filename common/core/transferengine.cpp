@@ -79,6 +79,9 @@ private:
     void abandonAll();
     void takeCommands();
     void begin(const std::shared_ptr<Job> &job);
+    bool takePlace(Job &job);
+    void admitHeld();
+    void go(const std::shared_ptr<Job> &job);
     bool startTry(const std::shared_ptr<Job> &job, Connection &connection);
     void startTries(const std::shared_ptr<Job> &job, const std::vector<Connection *> &connections);
     void startDueTries();
@@ -106,6 +109,7 @@ private:
     // The engine thread's own: connections on the line, and jobs waiting for their next try.
     std::map<CURL *, Line> m_running;
     std::vector<std::shared_ptr<Job>> m_waiting;
+    std::vector<std::shared_ptr<Job>> m_held; // started, waiting for a place on their line
     Clock::time_point m_lastManaged;
     // A job is finding out how many connections help it, or has one that waits for a range.
     bool m_lookingOften = false;
@@ -197,6 +201,7 @@ void Engine::serve()
             if (m_stopping)
                 break;
         }
+        admitHeld();
         startDueTries();
         keepWithinServerLimits();
         int running = 0;
@@ -205,6 +210,8 @@ void Engine::serve()
         while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &queued))
             if (message->msg == CURLMSG_DONE)
                 end(message->easy_handle, message->data.result);
+        // A held job goes on the line before the wait, in the places just left.
+        admitHeld();
         manage();
         // libcurl wakes sooner when one of its own timers is due.
         const Clock::time_point before = Clock::now();
@@ -219,6 +226,8 @@ void Engine::abandonAll()
 {
     std::vector<std::shared_ptr<Job>> left;
     left.swap(m_waiting);
+    left.insert(left.end(), m_held.begin(), m_held.end());
+    m_held.clear();
     while (!m_running.empty()) {
         const std::shared_ptr<Job> job = m_running.begin()->second.job;
         release(*job);
@@ -250,12 +259,13 @@ void Engine::takeCommands()
     // Every connection of a job that stops is closed at once.
     for (const std::shared_ptr<Job> &job : dropped) {
         std::erase(m_waiting, job);
+        std::erase(m_held, job);
         release(*job);
         job->dispose();
     }
     // The connections live in the multi handle's cache, which goes with it; nothing else does.
     // Other threads wake the handle with the lock held.
-    if (closeIdle && m_running.empty() && m_waiting.empty() && incoming.empty()) {
+    if (closeIdle && m_running.empty() && m_waiting.empty() && m_held.empty() && incoming.empty()) {
         const std::lock_guard lock(m_mutex);
         m_multi.reset(curl_multi_init());
         // A command sent since they were taken woke the handle that went.
@@ -286,7 +296,8 @@ void Engine::startDueTries()
 
 int Engine::pollTimeout() const
 {
-    if (!m_running.empty())
+    // A held job looks at its owner's order now and then.
+    if (!m_running.empty() || !m_held.empty())
         return m_lookingOften ? OftenServiceIntervalMs : ServiceIntervalMs;
     int timeout = 60000;
     const Clock::time_point now = Clock::now();
@@ -306,6 +317,45 @@ void Engine::begin(const std::shared_ptr<Job> &job)
             return;
         }
     }
+    if (takePlace(*job))
+        go(job);
+    else
+        m_held.push_back(job);
+}
+
+// Whether the job may go on the line now; it then holds a place on its line until its
+// connections go.
+bool Engine::takePlace(Job &job)
+{
+    TransferLine *line = job.options.line.get();
+    if (!line)
+        return true;
+    if (line->onLine >= line->atOnce &&
+        job.options.order > line->due.load(std::memory_order_relaxed))
+        return false;
+    ++line->onLine;
+    job.holdsPlace = true;
+    return true;
+}
+
+// Held jobs go on the line as places free or their turns come, in the order they came.
+void Engine::admitHeld()
+{
+    if (m_held.empty())
+        return;
+    std::vector<std::shared_ptr<Job>> going;
+    std::erase_if(m_held, [&](const std::shared_ptr<Job> &job) {
+        if (!takePlace(*job))
+            return false;
+        going.push_back(job);
+        return true;
+    });
+    for (const std::shared_ptr<Job> &job : going)
+        go(job);
+}
+
+void Engine::go(const std::shared_ptr<Job> &job)
+{
     job->host = serverOf(job->url);
     job->started = Clock::now();
     // The first report comes after one interval: a small file arrives before it, and its
@@ -438,6 +488,8 @@ void Engine::release(Job &job)
     for (const auto &connection : job.connections)
         takeOff(*connection);
     job.connections.clear();
+    if (std::exchange(job.holdsPlace, false))
+        --job.options.line->onLine;
 }
 
 // Takes the connection off the line, closing it when its request is unfinished.

@@ -99,6 +99,7 @@ struct Job : std::enable_shared_from_this<Job> {
     std::vector<std::unique_ptr<Connection>> connections;
     int madeConnections = 0;
     Split split;
+    bool holdsPlace = false; // on its line, one of those it lets on at once
     Clock::time_point started;
     Clock::time_point lastReport;
     Clock::time_point retryAt;

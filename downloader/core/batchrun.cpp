@@ -110,6 +110,7 @@ bool BatchRun::beginTurn()
 {
     const int index = m_turn;
     Slot &slot = m_slots[index];
+    m_line->due.store(index, std::memory_order_relaxed);
     Q_EMIT turnBegins(index);
     Near &entry = near(index);
     if (slot.grouped) {
@@ -241,7 +242,7 @@ void BatchRun::schedule()
         if (m_slots[index].state != State::Waiting)
             continue;
         const bool shared = m_multiplexed.contains(near(index).host);
-        if (onLine[shared] < (shared ? MaxAhead : MaxTransfers) && mayStartEarly(index)) {
+        if (onLine[shared] < (shared ? MaxAhead : MaxTransfers + MaxHeld) && mayStartEarly(index)) {
             startTransfer(index);
             ++onLine[shared];
         }
@@ -297,6 +298,10 @@ void BatchRun::startTransfer(int index)
     // A large file comes over several connections while they help, unless its host said it
     // was busy: then one request at a time, one connection each.
     options.split = !m_oneAtATime.contains(entry.host);
+    if (!m_multiplexed.contains(entry.host)) {
+        options.line = m_line;
+        options.order = index;
+    }
     if (m_ended)
         options.landed = [ended = m_ended, index](const QString &) { ended(index); };
     // A name taken while the file arrives is not replaced: the next free one is used instead.

@@ -36,6 +36,9 @@ public:
     // Transfers under way at once over connections of their own, in all; browsers open six
     // connections to a host.
     static constexpr int MaxTransfers = 6;
+    // Transfers started behind those, waiting in the engine: the next goes on the line the
+    // moment one has all its data, without a trip to this thread.
+    static constexpr int MaxHeld = MaxTransfers;
     // Entries ahead of the turn that may hold a part file open; also the transfers at once to
     // a server that carries several over one connection (HTTP/2), as browsers keep up to the
     // server's limit of streams, which is larger.
@@ -129,6 +132,9 @@ private:
     FreeNames m_targetNames;            // the numbered targets chosen at the turns
     QSet<int> m_oneAtATime;             // hosts that said they were too busy
     QSet<int> m_multiplexed;            // hosts that carry several transfers over one connection
+    // The transfers over connections of their own, MaxTransfers at a time; the turn's goes at
+    // once.
+    std::shared_ptr<TransferLine> m_line = std::make_shared<TransferLine>(MaxTransfers);
 
 public:
     // Adds `entries` after the last one while the run goes: each is transferred, lands and is

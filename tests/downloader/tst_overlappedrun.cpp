@@ -496,6 +496,27 @@ private Q_SLOTS:
         QCOMPARE(test::contentOf(dl("b.bin")), pattern(4096));
         QVERIFY(!QFileInfo::exists(dl("drip")));
     }
+
+    // The turn's entry goes on the line at once however full it is of later ones: here the
+    // server holds those back, and the two entries behind the first can only go at their
+    // turns or just before (their directory is made at the first one's turn).
+    void turnGoesPastAFullLine()
+    {
+        QStringList paths{"/data/a.bin?kib=4", "/data/x.bin?kib=4", "/data/y.bin?kib=4"};
+        QStringList names{"a.bin", "sub/x.bin", "sub/y.bin"};
+        for (int i = 0; i < BatchRun::MaxTransfers; ++i) {
+            paths << QStringLiteral("/gated/g%1.bin").arg(i);
+            names << QStringLiteral("g%1.bin").arg(i);
+        }
+        auto run = makeRun(entries(paths, names));
+        QSignalSpy ended(run.get(), &BatchRun::turnEnds);
+        QSignalSpy finished(run.get(), &BatchRun::finished);
+        run->start();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 3, 10000);
+        QCOMPARE(test::contentOf(dl("sub/y.bin")), pattern(4096));
+        m_gateOpen = true;
+        QVERIFY(finished.wait(10000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestOverlappedRun)
