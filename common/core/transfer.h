@@ -32,7 +32,10 @@ struct TransferLine {
     }
     const int atOnce;
     std::atomic<qint64> due{0}; // the owner's; the engine looks at it without being woken
-    int onLine = 0;             // the engine thread's own
+    // The engine thread's own: the transfers on the line, and the servers that answered one
+    // of them that they were too busy, whose held transfers go only at their turns.
+    int onLine = 0;
+    std::vector<QByteArray> busyServers;
 };
 
 // How one transfer may go. The defaults are those of a download into a file.

@@ -317,6 +317,7 @@ void Engine::begin(const std::shared_ptr<Job> &job)
             return;
         }
     }
+    job->host = serverOf(job->url);
     if (takePlace(*job))
         go(job);
     else
@@ -330,8 +331,11 @@ bool Engine::takePlace(Job &job)
     TransferLine *line = job.options.line.get();
     if (!line)
         return true;
-    if (line->onLine >= line->atOnce &&
-        job.options.order > line->due.load(std::memory_order_relaxed))
+    const bool due = job.options.order <= line->due.load(std::memory_order_relaxed);
+    // A busy server is asked no more than its owner asks it, which it does one at a time.
+    if (!due && (line->onLine >= line->atOnce ||
+                 std::find(line->busyServers.begin(), line->busyServers.end(), job.host) !=
+                     line->busyServers.end()))
         return false;
     ++line->onLine;
     job.holdsPlace = true;
@@ -356,7 +360,6 @@ void Engine::admitHeld()
 
 void Engine::go(const std::shared_ptr<Job> &job)
 {
-    job->host = serverOf(job->url);
     job->started = Clock::now();
     // The first report comes after one interval: a small file arrives before it, and its
     // arrival tells all.
@@ -429,7 +432,13 @@ void Engine::end(CURL *easy, CURLcode code)
             return;
         }
         const Clock::time_point now = Clock::now();
-        switch (endTry(*job, connection, code)) {
+        const TryEnd ending = endTry(*job, connection, code);
+        if (job->saidBusy && job->options.line) {
+            std::vector<QByteArray> &busy = job->options.line->busyServers;
+            if (std::find(busy.begin(), busy.end(), job->host) == busy.end())
+                busy.push_back(job->host);
+        }
+        switch (ending) {
         case TryEnd::Done:
             // A file that may not be split keeps one connection once its others are done.
             if ((job->split.allowed || !job->othersActive(connection)) &&

@@ -100,6 +100,7 @@ struct Job : std::enable_shared_from_this<Job> {
     int madeConnections = 0;
     Split split;
     bool holdsPlace = false; // on its line, one of those it lets on at once
+    bool saidBusy = false;   // its server answered that it was too busy
     Clock::time_point started;
     Clock::time_point lastReport;
     Clock::time_point retryAt;

@@ -231,8 +231,10 @@ bool retry(Job &job, Connection &connection, const DownloadResult &result)
     }
     job.refetch = refused;
     // A piece's refusal was told when it came.
-    if ((status == 429 || status == 503) && !piece && job.observer)
+    if ((status == 429 || status == 503) && !piece && job.observer) {
+        job.saidBusy = true;
         job.observer->serverBusy();
+    }
     const qint64 held = job.refetch ? 0 : job.received();
     job.reachedServer = job.reachedServer || status > 0;
     if (held > job.best) {
@@ -392,6 +394,7 @@ TryEnd endTry(Job &job, Connection &connection, CURLcode code)
             return TryEnd::Over;
         case PieceEnding::Busy:
             job.split.allowed = false;
+            job.saidBusy = true;
             if (job.observer)
                 job.observer->serverBusy();
             if (others)
