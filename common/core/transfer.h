@@ -32,10 +32,13 @@ struct TransferLine {
     }
     const int atOnce;
     std::atomic<qint64> due{0}; // the owner's; the engine looks at it without being woken
-    // The engine thread's own: the transfers on the line, and the servers that answered one
-    // of them that they were too busy, whose held transfers go only at their turns.
+    // The engine thread's own: the transfers on the line; the servers that answered one of
+    // them that they were too busy, whose held transfers go only at their turns; and those
+    // that sent one over a connection that carries several at once (HTTP/2), whose held
+    // transfers go at once, beside the line.
     int onLine = 0;
     std::vector<QByteArray> busyServers;
+    std::vector<QByteArray> sharingServers;
 };
 
 // How one transfer may go. The defaults are those of a download into a file.

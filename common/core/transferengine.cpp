@@ -59,6 +59,11 @@ QByteArray serverOf(const QByteArray &url)
            QByteArray::number(parsed.port());
 }
 
+bool contains(const std::vector<QByteArray> &servers, const QByteArray &server)
+{
+    return std::find(servers.begin(), servers.end(), server) != servers.end();
+}
+
 class Engine {
 public:
     Engine();
@@ -331,11 +336,11 @@ bool Engine::takePlace(Job &job)
     TransferLine *line = job.options.line.get();
     if (!line)
         return true;
+    if (contains(line->sharingServers, job.host))
+        return true;
     const bool due = job.options.order <= line->due.load(std::memory_order_relaxed);
     // A busy server is asked no more than its owner asks it, which it does one at a time.
-    if (!due && (line->onLine >= line->atOnce ||
-                 std::find(line->busyServers.begin(), line->busyServers.end(), job.host) !=
-                     line->busyServers.end()))
+    if (!due && (line->onLine >= line->atOnce || contains(line->busyServers, job.host)))
         return false;
     ++line->onLine;
     job.holdsPlace = true;
@@ -433,10 +438,11 @@ void Engine::end(CURL *easy, CURLcode code)
         }
         const Clock::time_point now = Clock::now();
         const TryEnd ending = endTry(*job, connection, code);
-        if (job->saidBusy && job->options.line) {
-            std::vector<QByteArray> &busy = job->options.line->busyServers;
-            if (std::find(busy.begin(), busy.end(), job->host) == busy.end())
-                busy.push_back(job->host);
+        if (TransferLine *line = job->options.line.get()) {
+            if (job->saidBusy && !contains(line->busyServers, job->host))
+                line->busyServers.push_back(job->host);
+            if (job->multiplexed && !contains(line->sharingServers, job->host))
+                line->sharingServers.push_back(job->host);
         }
         switch (ending) {
         case TryEnd::Done:
