@@ -217,6 +217,14 @@ DownloadResult outcome(CURLcode code, Job &job, Connection &connection)
 
 // Whether the failed try is followed by another, and when. A try that brought new bytes is
 // followed at once; tries that bring nothing wait longer and longer, and end after a few.
+// Its owner hears it, and the line the job waited on keeps it in mind.
+void tellBusy(Job &job)
+{
+    job.saidBusy = true;
+    if (job.observer)
+        job.observer->serverBusy();
+}
+
 bool retry(Job &job, Connection &connection, const DownloadResult &result)
 {
     const long status = connection.head.status;
@@ -231,10 +239,8 @@ bool retry(Job &job, Connection &connection, const DownloadResult &result)
     }
     job.refetch = refused;
     // A piece's refusal was told when it came.
-    if ((status == 429 || status == 503) && !piece && job.observer) {
-        job.saidBusy = true;
-        job.observer->serverBusy();
-    }
+    if ((status == 429 || status == 503) && !piece)
+        tellBusy(job);
     const qint64 held = job.refetch ? 0 : job.received();
     job.reachedServer = job.reachedServer || status > 0;
     if (held > job.best) {
@@ -394,9 +400,7 @@ TryEnd endTry(Job &job, Connection &connection, CURLcode code)
             return TryEnd::Over;
         case PieceEnding::Busy:
             job.split.allowed = false;
-            job.saidBusy = true;
-            if (job.observer)
-                job.observer->serverBusy();
+            tellBusy(job);
             if (others)
                 return TryEnd::OneLeft;
             break; // the job's own retry
