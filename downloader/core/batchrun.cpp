@@ -39,8 +39,8 @@ BatchRun::Near &BatchRun::near(int index)
     std::unique_ptr<Near> &near = m_slots[index].near;
     if (!near) {
         near = std::make_unique<Near>();
-        near->cleanPath = QDir::cleanPath(m_entries[index].path);
-        const QString host = hostOf(m_entries[index].address);
+        near->cleanPath = QDir::cleanPath(m_entries.at(index).path);
+        const QString host = hostOf(m_entries.at(index).address);
         near->host = int(m_hosts.indexOf(host));
         if (near->host < 0) {
             near->host = int(m_hosts.size());
@@ -147,7 +147,7 @@ bool BatchRun::beginTurn()
 
 DownloadTarget BatchRun::prepare(int index)
 {
-    const QString &stored = m_entries[index].path;
+    const QString &stored = m_entries.at(index).path;
     // An entry whose transfer has begun made its part file in its directory: that one is
     // there, as far as its turn goes.
     const QString holding =
@@ -220,7 +220,7 @@ void BatchRun::abandon(int index)
         slot.transfer->cancel();
         release(index);
     } else if (slot.parked) {
-        discardPartial(m_entries[index].address, near(index).partTarget);
+        discardPartial(m_entries.at(index).address, near(index).partTarget);
         slot.parked = false;
         m_claimed.remove(near(index).partTarget);
     }
@@ -253,7 +253,7 @@ void BatchRun::schedule()
 // earlier entry for the same path, which would take the name it is to number.
 bool BatchRun::mayStartEarly(int index)
 {
-    const QString &path = m_entries[index].path;
+    const QString &path = m_entries.at(index).path;
     // A directory found once stays for the rest of the run, as far as going early goes.
     const QString directory = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
     if (!m_directories.contains(directory)) {
@@ -284,7 +284,7 @@ void BatchRun::startTransfer(int index)
     // A transfer that made way goes on with the part file it kept, which stayed claimed.
     Near &entry = near(index);
     if (!std::exchange(slot.parked, false)) {
-        const QString &stored = m_entries[index].path;
+        const QString &stored = m_entries.at(index).path;
         entry.partTarget = !m_claimed.contains(stored)
                                ? stored
                                : findFreeName(stored, [this](const QString &path) {
@@ -305,10 +305,10 @@ void BatchRun::startTransfer(int index)
     if (m_ended)
         options.landed = [ended = m_ended, index](const QString &) { ended(index); };
     // A name taken while the file arrives is not replaced: the next free one is used instead.
-    options.freePath = [stored = m_entries[index].path](const QString &) {
+    options.freePath = [stored = m_entries.at(index).path](const QString &) {
         return nextFreePath(stored);
     };
-    slot.transfer = startDownload(m_entries[index].address, entry.partTarget, options, this);
+    slot.transfer = startDownload(m_entries.at(index).address, entry.partTarget, options, this);
     slot.state = State::Transferring;
     connect(slot.transfer, &Transfer::finished, this,
             [this, index](const DownloadResult &result) { transferEnded(index, result); });

@@ -32,6 +32,8 @@ void Form1::cmdDownLoadClick()
     isReady = false;
     QList<RunEntry> entries;
     m_view = {};
+    entries.reserve(ListDl->count());
+    m_view.rows.reserve(ListDl->count());
     for (int row = 0; row < ListDl->count(); ++row) {
         m_view.rows << ListDl->item(row)->text();
         entries.push_back({m_view.rows.last(), m_queue.page(row), m_queue.path(row)});
