@@ -53,6 +53,12 @@ int writeAll(int fd, const QByteArray &contents)
 
 Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode)
 {
+    return replaceFileDurably(
+        path, [&contents](int fd) { return writeAll(fd, contents); }, mode);
+}
+
+Result<> replaceFileDurably(const QString &path, const ContentsWriter &write, int mode)
+{
     const QFileInfo target(path);
     QByteArray temporary = QFile::encodeName(
         target.dir().filePath(temporaryPrefix(target) + QStringLiteral("XXXXXX")));
@@ -61,7 +67,7 @@ Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return Failure{systemErrorCause(errno)};
-    int error = writeAll(fd, contents);
+    int error = write(fd);
     if (error == 0 && mode != 0600 && ::fchmod(fd, mode_t(mode)) != 0)
         error = errno;
     if (error == 0 && ::fsync(fd) != 0)

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace quorrin::downloader {
 
 // Writes all of `contents` to `fd`: 0 once written, else the errno that stopped it.
@@ -19,6 +21,10 @@ int writeAll(int fd, const QByteArray &contents);
 // `path` and syncs the directory. A symbolic link at `path` is replaced, not followed. On
 // failure `path` keeps what it held and the new file is gone.
 Result<> replaceFileDurably(const QString &path, const QByteArray &contents, int mode = 0600);
+// The same, with the contents written by `write`: 0 once it wrote them all to the descriptor
+// it is given, else the errno that stopped it.
+using ContentsWriter = std::function<int(int fd)>;
+Result<> replaceFileDurably(const QString &path, const ContentsWriter &write, int mode = 0600);
 
 // Removes `path` and syncs its directory; a path where nothing stands is success.
 Result<> removeFileDurably(const QString &path);

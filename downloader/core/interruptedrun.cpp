@@ -204,20 +204,36 @@ std::optional<QList<InterruptedEntry>> parseInterruptedRun(const QByteArray &byt
     return std::nullopt;
 }
 
-QByteArray serializeInterruptedRun(const QList<InterruptedEntry> &entries)
+bool serializeInterruptedRun(const QList<InterruptedEntry> &entries,
+                             const std::function<bool(const QByteArray &)> &take)
 {
     QByteArray out;
-    out.reserve(64 + entries.size() * 160);
+    out.reserve(SerializedPiece + 4096);
     out += "{\"" + EntriesKey.toLatin1() + "\":[";
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (i > 0)
             out += ',';
         appendObject(out, entries.at(i));
+        if (out.size() >= SerializedPiece) {
+            if (!take(out))
+                return false;
+            out.resize(0); // keeps the buffer for the next piece
+        }
     }
     out += "],\"" + FormatKey.toLatin1() + "\":";
     appendText(out, FormatMarker);
     out += ",\"" + VersionKey.toLatin1() + "\":" + QByteArray::number(FormatVersion) + "}\n";
-    return out;
+    return take(out);
+}
+
+QByteArray serializeInterruptedRun(const QList<InterruptedEntry> &entries)
+{
+    QByteArray all;
+    serializeInterruptedRun(entries, [&all](const QByteArray &piece) {
+        all += piece;
+        return true;
+    });
+    return all;
 }
 
 QByteArray loggedEntry(const InterruptedEntry &entry)

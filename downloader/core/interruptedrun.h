@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace quorrin::downloader {
@@ -36,6 +37,11 @@ std::optional<QList<InterruptedEntry>> parseInterruptedRun(const QByteArray &byt
 // The record of `entries`, none of them ended: one line of JSON in UTF-8, with a marker of its
 // own and a version.
 QByteArray serializeInterruptedRun(const QList<InterruptedEntry> &entries);
+// The same record handed to `take` in pieces of about SerializedPiece bytes, in order, so that
+// a long run's record is never whole in memory; false once `take` refuses one.
+constexpr qsizetype SerializedPiece = 64 * 1024;
+bool serializeInterruptedRun(const QList<InterruptedEntry> &entries,
+                             const std::function<bool(const QByteArray &)> &take);
 // The log line of an entry added at the end of the run.
 QByteArray loggedEntry(const InterruptedEntry &entry);
 // The log line of the entry at `index` in the run, which has ended.

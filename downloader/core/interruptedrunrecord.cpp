@@ -95,7 +95,14 @@ Result<> InterruptedRunRecord::write(const QList<InterruptedEntry> &entries) con
         return notOwned(m_lock);
     if (entries.isEmpty())
         return removeFileDurably(m_path);
-    return replaceFileDurably(m_path, serializeInterruptedRun(entries));
+    return replaceFileDurably(m_path, [&entries](int fd) {
+        int error = 0;
+        serializeInterruptedRun(entries, [fd, &error](const QByteArray &piece) {
+            error = writeAll(fd, piece);
+            return error == 0;
+        });
+        return error;
+    });
 }
 
 std::unique_ptr<AppendFile> InterruptedRunRecord::openLog() const
