@@ -2,6 +2,8 @@
 
 #include "entrynaming.h"
 
+#include <algorithm>
+
 namespace quorrin::downloader {
 
 DownloadQueue::DownloadQueue()
@@ -48,6 +50,15 @@ bool DownloadQueue::append(const QString &name, const QString &page, const QStri
     curIndex = m_rows.size() - 1;
     StoreEntry(curIndex, page, path);
     return true;
+}
+
+void DownloadQueue::reserve(qsizetype more)
+{
+    const qsizetype entries =
+        std::min<qsizetype>((isEmpty() ? 0 : m_rows.size()) + more, MaxQueueEntries);
+    m_rows.reserve(entries);
+    arrPage.reserve(entries);
+    arrPath.reserve(entries);
 }
 
 void DownloadQueue::removeAt(int row)

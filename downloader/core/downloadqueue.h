@@ -36,6 +36,8 @@ public:
     void StoreEntry(int index, const QString &page, const QString &path);
     // Adds an entry after the last one and edits it; false, adding nothing, when full.
     bool append(const QString &name, const QString &page, const QString &path);
+    // Makes room for `more` entries at once, so that a long paste grows the arrays once.
+    void reserve(qsizetype more);
     // Removes the entry at `row`; the placeholder comes back after the last one.
     void removeAt(int row);
 

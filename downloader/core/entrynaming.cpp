@@ -1,5 +1,7 @@
 #include "entrynaming.h"
 
+#include <QStringBuilder>
+
 #include <algorithm>
 
 namespace quorrin::downloader {
@@ -46,7 +48,8 @@ std::optional<QString> pathInSameDirectory(const QString &path, const QString &n
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return std::nullopt;
-    return path.left(slash + 1) + name;
+    // Allocated at its size: a long queue keeps one for each entry.
+    return QString(QStringView(path).first(slash + 1) % name);
 }
 
 bool holdsLineBreak(const QString &text)

@@ -178,6 +178,8 @@ int Form1::queueAddresses(const QStringList &addresses)
         return 0;
     int notQueued = 0;
     QStringList names;
+    names.reserve(addresses.size());
+    m_queue.reserve(addresses.size());
     QString path = txtPath->text();
     const bool wasEmpty = m_queue.isEmpty();
     for (const QString &line : addresses) {

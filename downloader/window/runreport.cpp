@@ -22,6 +22,7 @@ void RunReport::start(QStringList names)
 {
     clear();
     m_names = std::move(names);
+    m_rows.reserve(2 * size_t(m_names.size())); // its begin and its end, for each entry
 }
 
 void RunReport::addNames(const QStringList &names)
