@@ -112,7 +112,7 @@ std::optional<double> runThroughWindow(const QString &programDirectory, QStringL
     std::fprintf(stderr, "paste of %lld lines queued and shown in %.3f s\n",
                  static_cast<long long>(entries), double(clock.nsecsElapsed()) / 1e9);
     QGuiApplication::clipboard()->clear();
-    addresses.clear();
+    addresses = {}; // clear() would keep its array
     button->click();
     // The run goes on in the event loop; it has ended when the window is ready again.
     QEventLoop loop;
