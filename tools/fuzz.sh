@@ -37,7 +37,7 @@ mkdir -p "$logs" "$artifacts"
 echo "fuzz: building ${targets[*]/#/fuzz_} with clang into $build/"
 quietly "$logs/configure.log" cmake -S . -B "$build" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUORRIN_BUILD_FUZZERS=ON -DQUORRIN_BUILD_TESTS=OFF
+  -DCMAKE_UNITY_BUILD=ON -DQUORRIN_BUILD_FUZZERS=ON -DQUORRIN_BUILD_TESTS=OFF
 quietly "$logs/build.log" cmake --build "$build" -j 2 --target "${targets[@]/#/fuzz_}"
 
 work=$(mktemp -d)
