@@ -42,31 +42,41 @@ void ResponseHead::addContentLength(const QByteArray &value)
     }
 }
 
+// Read in place: only the values kept are copied, as every answer of a long queue has its head
+// read here.
 void ResponseHead::addLine(QByteArrayView line)
 {
-    const QByteArray text = line.toByteArray().trimmed();
+    const QByteArrayView text = line.trimmed();
     if (text.startsWith("HTTP/")) {
         *this = ResponseHead();
-        status = text.split(' ').value(1).toLong();
+        // "HTTP/1.1 200 OK": the code is the second word.
+        const qsizetype space = text.indexOf(' ');
+        if (space >= 0) {
+            const QByteArrayView rest = text.sliced(space + 1);
+            status = rest.first(rest.contains(' ') ? rest.indexOf(' ') : rest.size()).toLong();
+        }
         return;
     }
     const qsizetype colon = text.indexOf(':');
     if (colon <= 0)
         return;
-    const QByteArray name = text.left(colon).trimmed().toLower();
-    const QByteArray value = text.mid(colon + 1).trimmed();
-    if (name == "etag")
-        etag = value;
-    else if (name == "last-modified")
-        lastModified = value;
-    else if (name == "content-range")
-        contentRange = value;
-    else if (name == "retry-after")
-        retryAfter = value;
-    else if (name == "content-length")
-        addContentLength(value);
-    else if (name == "accept-ranges")
-        acceptsRanges = value.toLower() == "bytes";
+    const QByteArrayView name = text.first(colon).trimmed();
+    const QByteArrayView value = text.sliced(colon + 1).trimmed();
+    const auto is = [name](const char *known) {
+        return name.compare(known, Qt::CaseInsensitive) == 0;
+    };
+    if (is("etag"))
+        etag = value.toByteArray();
+    else if (is("last-modified"))
+        lastModified = value.toByteArray();
+    else if (is("content-range"))
+        contentRange = value.toByteArray();
+    else if (is("retry-after"))
+        retryAfter = value.toByteArray();
+    else if (is("content-length"))
+        addContentLength(value.toByteArray());
+    else if (is("accept-ranges"))
+        acceptsRanges = value.compare("bytes", Qt::CaseInsensitive) == 0;
 }
 
 QByteArray resumeValidator(const ResponseHead &head)
