@@ -10,7 +10,6 @@
 #include "urlencoding.h"
 
 #include <QFile>
-#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -49,14 +48,6 @@ void lockShare(CURL *, curl_lock_data data, curl_lock_access, void *)
 void unlockShare(CURL *, curl_lock_data data, void *)
 {
     shareMutex(data).unlock();
-}
-
-// The server of an address, as connections to it are counted: its scheme, host and port.
-QByteArray serverOf(const QByteArray &url)
-{
-    const QUrl parsed = QUrl::fromEncoded(url);
-    return parsed.scheme().toLatin1() + "://" + parsed.host().toLower().toUtf8() + ':' +
-           QByteArray::number(parsed.port());
 }
 
 bool contains(const std::vector<QByteArray> &servers, const QByteArray &server)
@@ -322,7 +313,6 @@ void Engine::begin(const std::shared_ptr<Job> &job)
             return;
         }
     }
-    job->host = serverOf(job->url);
     if (takePlace(*job))
         go(job);
     else
@@ -664,7 +654,10 @@ std::shared_ptr<Job> start(const QString &url, const std::optional<QString> &pat
     job->options = std::move(options);
     job->options.stallTimeout = std::max(job->options.stallTimeout, std::chrono::milliseconds(1));
     job->observer = observer;
-    job->url = percentEncodedUrl(url);
+    // Parsed here, once: the engine's thread is the run's busiest.
+    EncodedAddress encoded = encodeAddress(url);
+    job->url = std::move(encoded.url);
+    job->host = std::move(encoded.server);
     const bool allowed = isAllowedAddress(job->url, job->options.protocols);
     std::unique_lock lock(job->mutex);
     if (job->url.isEmpty() || !allowed) {

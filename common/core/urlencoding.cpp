@@ -2,16 +2,38 @@
 
 #include <QUrl>
 
+#include <optional>
+
 namespace quorrin {
 
-QByteArray percentEncodedUrl(const QString &address)
+namespace {
+
+std::optional<QUrl> parsedAddress(const QString &address)
 {
     // Tolerant parsing encodes stray spaces and a "%" that starts no escape, and leaves
     // valid escapes alone, which is what keeps "%20" from becoming "%2520".
-    const QUrl url(address.trimmed(), QUrl::TolerantMode);
+    QUrl url(address.trimmed(), QUrl::TolerantMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+QByteArray percentEncodedUrl(const QString &address)
+{
+    const std::optional<QUrl> url = parsedAddress(address);
+    return url ? url->toEncoded(QUrl::RemoveFragment) : QByteArray();
+}
+
+EncodedAddress encodeAddress(const QString &address)
+{
+    const std::optional<QUrl> url = parsedAddress(address);
+    if (!url)
         return {};
-    return url.toEncoded(QUrl::RemoveFragment);
+    return {url->toEncoded(QUrl::RemoveFragment), url->scheme().toLatin1() + "://" +
+                                                      url->host().toLower().toUtf8() + ':' +
+                                                      QByteArray::number(url->port())};
 }
 
 QByteArray withoutUserInfo(const QByteArray &url)

@@ -11,6 +11,15 @@ namespace quorrin {
 // when the text is not an absolute address with a scheme and a host.
 QByteArray percentEncodedUrl(const QString &address);
 
+// An address as percentEncodedUrl() gives it, and the server it names as connections to it
+// are counted: its scheme, host and port ("http://example.org:-1" where it names no port).
+// Both empty where percentEncodedUrl() gives nothing.
+struct EncodedAddress {
+    QByteArray url;
+    QByteArray server;
+};
+EncodedAddress encodeAddress(const QString &address);
+
 // An address as percentEncodedUrl() gives it, without its user name and password: what may be
 // written down or shown.
 QByteArray withoutUserInfo(const QByteArray &url);
