@@ -50,6 +50,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 using namespace quorrin;
@@ -220,12 +221,16 @@ std::vector<LargeFileCase> cappedFiles(const QString &sizes, const QString &rate
     return files;
 }
 
-Options parseOptions(const QStringList &arguments)
+// Nothing when an argument is not one of the options, or an option has no value: a misspelt
+// option would otherwise run the default measurements for minutes.
+std::optional<Options> parseOptions(const QStringList &arguments)
 {
     Options options;
     QString cappedSizes;
     QString capRates = QStringLiteral("8m");
     qint64 uncappedMiB = 0;
+    if (arguments.size() % 2 == 0)
+        return std::nullopt;
     for (int i = 1; i + 1 < arguments.size(); i += 2) {
         if (arguments[i] == QLatin1String("--size-mib"))
             options.sizeMiB = arguments[i + 1].toLongLong();
@@ -255,6 +260,8 @@ Options parseOptions(const QStringList &arguments)
             options.longQueue = std::max(0, arguments[i + 1].toInt());
         else if (arguments[i] == QLatin1String("--http2-ms"))
             options.http2Ms = std::max(0, arguments[i + 1].toInt());
+        else
+            return std::nullopt;
     }
     options.largeFiles = cappedFiles(cappedSizes, capRates);
     if (uncappedMiB > 0)
@@ -324,7 +331,15 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const Options options = parseOptions(arguments);
+    const std::optional<Options> parsed = parseOptions(arguments);
+    if (!parsed) {
+        std::fprintf(stderr,
+                     "usage: %s [--OPTION VALUE]...; the options are listed at the top "
+                     "of bench/benchdownload.cpp\n",
+                     argv[0]);
+        return 2;
+    }
+    const Options &options = *parsed;
     // Before any thread starts: every thread and child shares the namespace from here on.
     const bool privateMounts = options.wantsTmpfs() && enterPrivateMounts();
     QCoreApplication application(argc, argv);
