@@ -40,14 +40,31 @@ BatchRun::Near &BatchRun::near(int index)
     if (!near) {
         near = std::make_unique<Near>();
         near->cleanPath = QDir::cleanPath(m_entries.at(index).path);
-        const QString host = hostOf(m_entries.at(index).address);
-        near->host = int(m_hosts.indexOf(host));
-        if (near->host < 0) {
-            near->host = int(m_hosts.size());
-            m_hosts << host;
-        }
+        near->host = hostIndex(m_entries.at(index).address);
     }
     return *near;
+}
+
+// The entries of a long queue mostly share their server: an address that begins as the last
+// one looked at, up to the end of its authority, names the same one without being parsed.
+int BatchRun::hostIndex(const QString &address)
+{
+    const QStringView trimmed = QStringView(address).trimmed();
+    const qsizetype scheme = trimmed.indexOf(u"://");
+    qsizetype end = scheme < 0 ? trimmed.size() : scheme + 3;
+    while (end < trimmed.size() && !QStringView(u"/?#").contains(trimmed[end]))
+        ++end;
+    const QStringView authority = trimmed.first(end);
+    if (m_lastHost >= 0 && authority == m_lastAuthority)
+        return m_lastHost;
+    const QString host = hostOf(address);
+    m_lastHost = int(m_hosts.indexOf(host));
+    if (m_lastHost < 0) {
+        m_lastHost = int(m_hosts.size());
+        m_hosts << host;
+    }
+    m_lastAuthority = authority.toString();
+    return m_lastHost;
 }
 
 // A run that goes away unfinished keeps what its transfers have brought.

@@ -108,6 +108,7 @@ private:
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
     Near &near(int index);
+    int hostIndex(const QString &address);
     int firstOnHost(int host);
     void makeWay(int index);
     void release(int index);
@@ -117,7 +118,9 @@ private:
 
     QList<RunEntry> m_entries;
     std::vector<Slot> m_slots;
-    QStringList m_hosts; // the servers, with their ports, of the entries looked at
+    QStringList m_hosts;     // the servers, with their ports, of the entries looked at
+    QString m_lastAuthority; // the scheme and authority of the last address looked at
+    int m_lastHost = -1;     // and its server
     int m_turn = 0;
     bool m_running = false;
     bool m_inTurns = false;
