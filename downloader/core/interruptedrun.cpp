@@ -141,8 +141,19 @@ std::optional<QList<InterruptedEntry>> withLog(const QJsonArray &array, QByteArr
 // several times its size in memory while the run starts.
 void appendText(QByteArray &out, const QString &text)
 {
+    // Qt's reader drops a byte order mark that opens a string written as it is: escaped, the
+    // mark stays part of the text, as a name or a path may hold it.
+    static constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
+    const QByteArray utf8 = text.toUtf8();
     out += '"';
-    for (const char c : text.toUtf8()) {
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8.at(i);
+        if (c == ByteOrderMark.front() &&
+            QByteArrayView(utf8).sliced(i).startsWith(ByteOrderMark)) {
+            out += "\\ufeff";
+            i += ByteOrderMark.size() - 1;
+            continue;
+        }
         switch (c) {
         case '"':
             out += "\\\"";

@@ -148,6 +148,8 @@ private Q_SLOTS:
             entryFor("http://host/b.zip", "b.zip"), // a path edited into a bare name
             // the placeholder's name makes the queue read as empty in the first row only
             entryFor("http://h/" + QueuePlaceholder)};
+        QTest::newRow("a byte order mark opening a name and a path")
+            << QList<InterruptedEntry>{entryFor("http://host/\uFEFFa.zip", "\uFEFF/DL/")};
         QTest::newRow("a full queue") << entriesNamed(MaxQueueEntries);
     }
     void roundTrip()
