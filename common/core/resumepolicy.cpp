@@ -53,7 +53,8 @@ void ResponseHead::addLine(QByteArrayView line)
         const qsizetype space = text.indexOf(' ');
         if (space >= 0) {
             const QByteArrayView rest = text.sliced(space + 1);
-            status = rest.first(rest.contains(' ') ? rest.indexOf(' ') : rest.size()).toLong();
+            const qsizetype end = rest.indexOf(' ');
+            status = (end < 0 ? rest : rest.first(end)).toLong();
         }
         return;
     }
