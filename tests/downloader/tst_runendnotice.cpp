@@ -5,6 +5,7 @@
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace quorrin;
@@ -29,6 +30,7 @@ public Q_SLOTS:
 class TestRunEndNotice : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_busDirectory; // its socket, gone with the test however the bus ends
     QProcess m_bus;
 
 private Q_SLOTS:
@@ -71,7 +73,9 @@ private Q_SLOTS:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             QSKIP("no dbus-daemon to run a session bus");
-        m_bus.start(daemon, {"--session", "--nofork", "--print-address"});
+        QVERIFY(m_busDirectory.isValid());
+        m_bus.start(daemon, {"--session", "--nofork", "--print-address",
+                             "--address=unix:dir=" + m_busDirectory.path()});
         QVERIFY(m_bus.waitForReadyRead(10000));
         const QByteArray address = m_bus.readLine().trimmed();
         // Read by the first use of the session bus, which follows.
