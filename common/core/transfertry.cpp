@@ -215,9 +215,8 @@ DownloadResult outcome(CURLcode code, Job &job, Connection &connection)
     return {true, {}, DownloadFailure::None, {}};
 }
 
-// Whether the failed try is followed by another, and when. A try that brought new bytes is
-// followed at once; tries that bring nothing wait longer and longer, and end after a few.
-// Its owner hears it, and the line the job waited on keeps it in mind.
+// The server said it was too busy: the job's owner hears it, and the line the job waited on
+// keeps it in mind.
 void tellBusy(Job &job)
 {
     job.saidBusy = true;
@@ -225,6 +224,8 @@ void tellBusy(Job &job)
         job.observer->serverBusy();
 }
 
+// Whether the failed try is followed by another, and when. A try that brought new bytes is
+// followed at once; tries that bring nothing wait longer and longer, and end after a few.
 bool retry(Job &job, Connection &connection, const DownloadResult &result)
 {
     const long status = connection.head.status;
