@@ -33,6 +33,8 @@ constexpr int OftenServiceIntervalMs = 10;
 // that lags far behind the others.
 constexpr auto ManageInterval = std::chrono::milliseconds(10);
 constexpr auto ReliefInterval = std::chrono::milliseconds(250);
+// Handles kept for the next connections: as many as the connections a few jobs use at once.
+constexpr std::size_t MaxSpareHandles = 32;
 
 std::mutex &shareMutex(curl_lock_data data)
 {
@@ -87,6 +89,8 @@ private:
     void takeOff(Connection &connection);
     void letGo(Job &job, Connection &connection, std::optional<qint64> brought = std::nullopt);
     void release(Job &job);
+    CURL *takeHandle();
+    void recycle(Connection &connection);
     void handOut(Job &job, std::vector<Connection *> &starts);
     int room(const QByteArray &host) const;
     void manage();
@@ -94,6 +98,9 @@ private:
 
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
     std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> m_share{nullptr, curl_share_cleanup};
+    // The engine thread's own. Making a handle costs more than the request for a small file;
+    // one reset is as new, while the connections stay in the multi handle's cache.
+    std::vector<std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>> m_spareHandles;
 
     std::mutex m_mutex; // guards what follows, and the multi handle against its replacement
     std::vector<std::shared_ptr<Job>> m_incoming;
@@ -373,7 +380,7 @@ void Engine::go(const std::shared_ptr<Job> &job)
 bool Engine::startTry(const std::shared_ptr<Job> &job, Connection &connection)
 {
     if (!connection.easy) {
-        connection.easy.reset(curl_easy_init());
+        connection.easy.reset(takeHandle());
         if (!connection.easy || !m_multi)
             return false;
         setUpHandle(*job, connection, m_share.get());
@@ -490,8 +497,10 @@ void Engine::end(CURL *easy, CURLcode code)
 // once the engine goes.
 void Engine::release(Job &job)
 {
-    for (const auto &connection : job.connections)
+    for (const auto &connection : job.connections) {
         takeOff(*connection);
+        recycle(*connection);
+    }
     job.connections.clear();
     if (std::exchange(job.holdsPlace, false))
         --job.options.line->onLine;
@@ -510,9 +519,28 @@ void Engine::letGo(Job &job, Connection &connection, std::optional<qint64> broug
 {
     leaveRound(job, connection, brought);
     takeOff(connection);
+    recycle(connection);
     std::erase_if(job.connections, [&](const std::unique_ptr<Connection> &kept) {
         return kept.get() == &connection;
     });
+}
+
+CURL *Engine::takeHandle()
+{
+    if (m_spareHandles.empty())
+        return curl_easy_init();
+    CURL *easy = m_spareHandles.back().release();
+    m_spareHandles.pop_back();
+    return easy;
+}
+
+// With the connection off the line.
+void Engine::recycle(Connection &connection)
+{
+    if (!connection.easy || m_spareHandles.size() >= MaxSpareHandles)
+        return;
+    curl_easy_reset(connection.easy.get());
+    m_spareHandles.push_back(std::move(connection.easy));
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.
