@@ -30,15 +30,19 @@ bool parseContentRange(const QByteArray &value, qint64 &first, qint64 &last, qin
 } // namespace
 
 // Several equal values, in one line or in several, are one length (RFC 9112, 6.3).
-void ResponseHead::addContentLength(const QByteArray &value)
+void ResponseHead::addContentLength(QByteArrayView value)
 {
-    for (const QByteArray &item : value.split(',')) {
+    for (qsizetype from = 0; from <= value.size();) {
+        qsizetype comma = value.indexOf(',', from);
+        if (comma < 0)
+            comma = value.size();
         bool ok = false;
-        const qint64 length = item.trimmed().toLongLong(&ok);
+        const qint64 length = value.sliced(from, comma - from).trimmed().toLongLong(&ok);
         if (!ok || length < 0 || (contentLength >= 0 && length != contentLength))
             conflictingLengths = true;
         else
             contentLength = length;
+        from = comma + 1;
     }
 }
 
@@ -63,8 +67,9 @@ void ResponseHead::addLine(QByteArrayView line)
         return;
     const QByteArrayView name = text.first(colon).trimmed();
     const QByteArrayView value = text.sliced(colon + 1).trimmed();
-    const auto is = [name](const char *known) {
-        return name.compare(known, Qt::CaseInsensitive) == 0;
+    // Most names differ from each known one in length already.
+    const auto is = [name](QByteArrayView known) {
+        return name.size() == known.size() && name.compare(known, Qt::CaseInsensitive) == 0;
     };
     if (is("etag"))
         etag = value.toByteArray();
@@ -75,7 +80,7 @@ void ResponseHead::addLine(QByteArrayView line)
     else if (is("retry-after"))
         retryAfter = value.toByteArray();
     else if (is("content-length"))
-        addContentLength(value.toByteArray());
+        addContentLength(value);
     else if (is("accept-ranges"))
         acceptsRanges = value.compare("bytes", Qt::CaseInsensitive) == 0;
 }

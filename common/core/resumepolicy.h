@@ -29,7 +29,7 @@ struct ResponseHead {
     void addLine(QByteArrayView line);
 
 private:
-    void addContentLength(const QByteArray &value);
+    void addContentLength(QByteArrayView value);
 };
 
 // What a later request may send as If-Range so that the server only continues the very file
