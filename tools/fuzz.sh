@@ -15,7 +15,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 build=build-fuzz
-targets=(pagescan commandline bodymarkup interruptedrun handover byteranges)
+targets=(pagescan commandline bodymarkup interruptedrun handover byteranges address)
 source tools/packages.sh
 packages=("${build_dependencies[@]}" clang libclang-rt-dev)
 

@@ -1,6 +1,7 @@
 #include "urlencoding.h"
 
 #include <QTest>
+#include <QUrl>
 
 using namespace quorrin;
 
@@ -9,6 +10,8 @@ class TestUrlEncoding : public QObject {
 private Q_SLOTS:
     void encodesAsABrowserWould_data();
     void encodesAsABrowserWould();
+    void sendsEveryAddressAsParsingWould_data();
+    void sendsEveryAddressAsParsingWould();
     void acceptsDownloadSchemesOnly_data();
     void acceptsDownloadSchemesOnly();
 };
@@ -52,6 +55,58 @@ void TestUrlEncoding::encodesAsABrowserWould()
     QFETCH(QString, pasted);
     QFETCH(QByteArray, sent);
     QCOMPARE(percentEncodedUrl(pasted), sent);
+}
+
+// Plain addresses skip the parser; these, and those that only look plain, must come out as a
+// parse gives them, with the server a parse names.
+void TestUrlEncoding::sendsEveryAddressAsParsingWould_data()
+{
+    QTest::addColumn<QString>("pasted");
+    for (const char *address : {"http://127.0.0.1:8124/f0.bin",
+                                "https://example.com/A-b_c~d.tar.gz?x=1&y=Z",
+                                "ftp://files.example.org/pub//deep/",
+                                "http://example.com",
+                                "http://h:0/a",
+                                "http://EXAMPLE.com/a",
+                                "HTTP://example.com/a",
+                                "http://127.1/a",
+                                "http://2130706433/a",
+                                "http://0x7f.0.0.1/a",
+                                "http://127.000.0.1/a",
+                                "http://256.0.0.1/a",
+                                "http://h:080/a",
+                                "http://h:65536/a",
+                                "http://h:/a",
+                                "http://xn--bcher-kva.de/a",
+                                "http://xn--zz.de/a",
+                                "http://-a.example/a",
+                                "http://a--b.example/a",
+                                "http://ab--c.example/a",
+                                "http://example.com./a",
+                                "http://a..b/a",
+                                "http://h/a/../b",
+                                "http://h/./b",
+                                "http://h/a?",
+                                "http://h/a?q=a+b",
+                                "http://h/a%41",
+                                "http://h/a;b",
+                                "http://h/~a",
+                                "http://user@h/a",
+                                "http://h/a#frag",
+                                "http://h?q=1",
+                                " http://h/a "})
+        QTest::newRow(address) << QString::fromLatin1(address);
+}
+
+void TestUrlEncoding::sendsEveryAddressAsParsingWould()
+{
+    QFETCH(QString, pasted);
+    const QUrl url(pasted.trimmed(), QUrl::TolerantMode);
+    const EncodedAddress encoded = encodeAddress(pasted);
+    QCOMPARE(encoded.url, percentEncodedUrl(pasted));
+    if (!encoded.url.isEmpty())
+        QCOMPARE(encoded.server, url.scheme().toLatin1() + "://" + url.host().toUtf8() + ':' +
+                                     QByteArray::number(url.port()));
 }
 
 void TestUrlEncoding::acceptsDownloadSchemesOnly_data()
