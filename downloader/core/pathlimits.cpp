@@ -15,36 +15,53 @@ namespace {
 
 long limitOf(const QByteArray &directory, int name, long fallback)
 {
-    // A queue asks about the same few directories again and again, and a file system's limits
-    // do not change while it stays mounted.
+    // A queue asks about the same directory for entry after entry: the last answer for each
+    // kind of limit is at hand without a lock.
+    struct Known {
+        int name = -1;
+        QByteArray directory;
+        long limit = 0;
+    };
+    thread_local Known last[2];
+    Known &mine = last[name == _PC_NAME_MAX];
+    if (mine.name == name && mine.directory == directory)
+        return mine.limit;
+    // A file system's limits do not change while it stays mounted.
     static std::mutex mutex;
     static QHash<std::pair<QByteArray, int>, long> known;
     const std::lock_guard lock(mutex);
     if (const auto found = known.constFind({directory, name}); found != known.cend())
-        return *found;
+        return (mine = {name, directory, *found}).limit;
     const long limit = ::pathconf(directory.constData(), name);
     if (known.size() > 256)
         known.clear();
-    return known[{directory, name}] = limit > 0 ? limit : fallback;
+    known[{directory, name}] = limit > 0 ? limit : fallback;
+    return (mine = {name, directory, limit > 0 ? limit : fallback}).limit;
 }
 
-QByteArray lastName(const QString &path)
+// The bytes of a name or path: a UTF-16 code unit is at most three bytes of UTF-8, so that
+// most are known to fit without being encoded.
+qsizetype encodedSize(QStringView text, long limit)
 {
-    return QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    return 3 * text.size() < limit ? text.size() : QFile::encodeName(text.toString()).size();
+}
+
+QStringView lastName(QStringView path)
+{
+    return path.sliced(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 } // namespace
 
 Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    const bool absolute = encoded.startsWith('/');
+    const bool absolute = path.startsWith(QLatin1Char('/'));
     QByteArray ancestor = absolute ? QByteArray("/") : QByteArray(".");
     // The limit counts the terminating zero byte.
     const long pathMax = limitOf(ancestor, _PC_PATH_MAX, PATH_MAX);
-    if (encoded.size() >= pathMax)
+    if (const qsizetype size = encodedSize(path, pathMax); size >= pathMax)
         return Failure{QStringLiteral("Chemin trop long : %1 octets, le système en permet %2")
-                           .arg(encoded.size())
+                           .arg(size)
                            .arg(pathMax - 1)};
 
     // A queue's entries mostly go into directories that are there: only their names count.
@@ -65,7 +82,7 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
     }
     const long nameMax = limitOf(ancestor, _PC_NAME_MAX, NAME_MAX);
     for (qsizetype i = missing; i < prefixes.size(); ++i) {
-        const qsizetype size = lastName(prefixes.at(i)).size();
+        const qsizetype size = encodedSize(lastName(prefixes.at(i)), nameMax);
         if (size > nameMax)
             return Failure{
                 QStringLiteral(
@@ -73,7 +90,7 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
                     .arg(size)
                     .arg(nameMax)};
     }
-    const qsizetype size = lastName(path).size();
+    const qsizetype size = encodedSize(lastName(path), nameMax);
     if (size > nameMax)
         return Failure{
             QStringLiteral(
