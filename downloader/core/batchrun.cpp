@@ -250,18 +250,25 @@ void BatchRun::schedule()
     if (!m_running)
         return;
     const int ahead = std::min(int(m_entries.size()), m_turn + MaxAhead);
+    const auto shared = [this](int index) {
+        return !m_multiplexed.isEmpty() && m_multiplexed.contains(near(index).host);
+    };
     // Transfers over connections of their own, and those that share their server's one.
     int onLine[2] = {0, 0};
     for (int index = m_turn; index < ahead; ++index)
         if (m_slots[index].state == State::Transferring)
-            ++onLine[m_multiplexed.contains(near(index).host)];
+            ++onLine[shared(index)];
+    const int limit[2] = {MaxTransfers + MaxHeld, MaxAhead};
     for (int index = m_turn + 1; index < ahead; ++index) {
+        // Where no server shares a connection, a full line takes no more.
+        if (m_multiplexed.isEmpty() && onLine[0] >= limit[0])
+            return;
         if (m_slots[index].state != State::Waiting)
             continue;
-        const bool shared = m_multiplexed.contains(near(index).host);
-        if (onLine[shared] < (shared ? MaxAhead : MaxTransfers + MaxHeld) && mayStartEarly(index)) {
+        const bool sharing = shared(index);
+        if (onLine[sharing] < limit[sharing] && mayStartEarly(index)) {
             startTransfer(index);
-            ++onLine[shared];
+            ++onLine[sharing];
         }
     }
 }

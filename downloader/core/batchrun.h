@@ -41,8 +41,9 @@ public:
     static constexpr int MaxHeld = MaxTransfers;
     // Entries ahead of the turn that may hold a part file open; also the transfers at once to
     // a server that carries several over one connection (HTTP/2), as browsers keep up to the
-    // server's limit of streams, which is larger.
-    static constexpr int MaxAhead = 64;
+    // server's limit of streams. libcurl puts at most 100 on a connection and opens another
+    // for more, with a handshake of its own.
+    static constexpr int MaxAhead = 96;
 
     explicit BatchRun(QList<RunEntry> entries, QObject *parent = nullptr);
     ~BatchRun() override;
