@@ -3,6 +3,7 @@
 #include "curlglobal.h"
 #include "diskqueue.h"
 #include "fileplacement.h"
+#include "landingbatch.h"
 #include "piecepicker.h"
 #include "transferjob.h"
 #include "transfersplit.h"
@@ -782,6 +783,13 @@ void commitTogether(const std::vector<std::pair<std::shared_ptr<Job>, QString>> 
     }
     for (const QByteArray &directory : directories)
         syncDirectory(directory);
+    {
+        // What the landings have written down is written once for the group, before the
+        // owners hear of them.
+        const LandingBatch batch;
+        for (std::size_t i = 0; i < group.size(); ++i)
+            group[i].first->announceLanding(results[i]);
+    }
     for (std::size_t i = 0; i < group.size(); ++i)
         group[i].first->committed(results[i]);
 }

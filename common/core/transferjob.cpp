@@ -134,7 +134,9 @@ void Job::settleNow()
         stage = Stage::Committing;
         target = *landAt;
     }
-    committed(commit(target, true));
+    const DownloadResult result = commit(target, true);
+    announceLanding(result);
+    committed(result);
 }
 
 DownloadResult Job::commit(const QString &target, bool syncDirectory)
@@ -154,10 +156,14 @@ DownloadResult Job::commit(const QString &target, bool syncDirectory)
     return result;
 }
 
-void Job::committed(const DownloadResult &result)
+void Job::announceLanding(const DownloadResult &result)
 {
     if (result.ok && options.landed)
         options.landed(result.path);
+}
+
+void Job::committed(const DownloadResult &result)
+{
     const std::lock_guard lock(mutex);
     if (result.ok)
         file.reset(); // closed and at its target: nothing of it is left to the disk queue

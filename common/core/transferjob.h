@@ -129,7 +129,8 @@ struct Job : std::enable_shared_from_this<Job> {
     // replaced and was taken meanwhile, at the next free path; its directory synced when
     // asked. Only for a job whose stage is Committing.
     DownloadResult commit(const QString &target, bool syncDirectory);
-    // Tells the end of a commit: whoever waits for the landing, then the owner.
+    // Tells the end of a commit: first whoever waits for the landing, then the owner.
+    void announceLanding(const DownloadResult &result);
     void committed(const DownloadResult &result);
     // Tells the end, with the lock held; what is left of the file is disposed of.
     void finish(const DownloadResult &result);

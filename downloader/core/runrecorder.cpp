@@ -2,6 +2,7 @@
 
 #include "diskqueue.h"
 #include "interruptedrunrecord.h"
+#include "landingbatch.h"
 
 #include <chrono>
 #include <mutex>
@@ -32,6 +33,7 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
             current = ++generation;
             file.reset();
             waiting.clear();
+            pending.clear();
         }
         disk->post([this, self = shared_from_this(), current, entries = std::move(entries)] {
             const bool ok = bool(record.write(entries)) && !entries.isEmpty();
@@ -45,16 +47,31 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
         return current;
     }
 
-    // Lines of generation `of`; none for the current one.
+    // Lines of generation `of`; none for the current one. Those of files that land together
+    // are appended together, before the owners hear of the landings.
     void log(std::optional<quint64> of, const QByteArray &line)
     {
-        const std::lock_guard lock(mutex);
-        if (of && *of != generation)
-            return;
-        if (file)
-            appendNow(line);
-        else
-            waiting += line;
+        const bool together = LandingBatch::isOpen();
+        {
+            const std::lock_guard lock(mutex);
+            if (of && *of != generation)
+                return;
+            if (!file) {
+                waiting += line;
+                return;
+            }
+            pending += line;
+            if (!together) {
+                appendNow(std::exchange(pending, {}));
+                return;
+            }
+        }
+        // The first of these appends them all.
+        LandingBatch::defer([self = shared_from_this()] {
+            const std::lock_guard lock(self->mutex);
+            if (self->file)
+                self->appendNow(std::exchange(self->pending, {}));
+        });
     }
 
     // Appended at once, so that a kill right after an entry ends does not bring it back. The
@@ -82,6 +99,7 @@ struct RunRecorder::Shared : std::enable_shared_from_this<Shared> {
     quint64 generation = 0;
     std::shared_ptr<AppendFile> file; // the generation's log, once its entries are on disk
     QByteArray waiting;               // its log lines until then
+    QByteArray pending;               // and after, until the landings told together are told
     bool syncDue = false;
     std::chrono::steady_clock::time_point lastSync;
 };
