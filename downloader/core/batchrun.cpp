@@ -258,7 +258,10 @@ void BatchRun::schedule()
     for (int index = m_turn; index < ahead; ++index)
         if (m_slots[index].state == State::Transferring)
             ++onLine[shared(index)];
-    const int limit[2] = {MaxTransfers + MaxHeld, MaxAhead};
+    // The line is refilled once half its held transfers have gone on it: the engine is woken
+    // for several at once.
+    const int limit[2] = {onLine[0] <= MaxTransfers + MaxHeld / 2 ? MaxTransfers + MaxHeld : 0,
+                          MaxAhead};
     for (int index = m_turn + 1; index < ahead; ++index) {
         // Where no server shares a connection, a full line takes no more.
         if (m_multiplexed.isEmpty() && onLine[0] >= limit[0])
