@@ -104,10 +104,7 @@ std::optional<EncodedAddress> plainAddress(QStringView address)
             schemeEnd = scheme.size();
     if (schemeEnd == 0)
         return std::nullopt;
-    qsizetype end = schemeEnd;
-    while (end < address.size() && address[end] != u'/' && address[end] != u'?' &&
-           address[end] != u'#')
-        ++end;
+    const qsizetype end = authorityEnd(address);
     const QStringView authority = address.sliced(schemeEnd, end - schemeEnd);
     const qsizetype colon = authority.indexOf(u':');
     const QStringView host = colon < 0 ? authority : authority.first(colon);
@@ -130,6 +127,15 @@ std::optional<QUrl> parsedAddress(const QString &address)
 }
 
 } // namespace
+
+qsizetype authorityEnd(QStringView address)
+{
+    const qsizetype scheme = address.indexOf(u"://");
+    qsizetype end = scheme < 0 ? address.size() : scheme + 3;
+    while (end < address.size() && !QStringView(u"/?#").contains(address[end]))
+        ++end;
+    return end;
+}
 
 QByteArray percentEncodedUrl(const QString &address)
 {

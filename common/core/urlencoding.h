@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 namespace quorrin {
 
@@ -19,6 +20,10 @@ struct EncodedAddress {
     QByteArray server;
 };
 EncodedAddress encodeAddress(const QString &address);
+
+// Where the scheme and authority at the start of `address` end: at the first '/', '?' or '#'
+// after its "://", or at its end.
+qsizetype authorityEnd(QStringView address);
 
 // An address as percentEncodedUrl() gives it, without its user name and password: what may be
 // written down or shown.

@@ -2,6 +2,7 @@
 
 #include "downloadtarget.h"
 #include "pathlimits.h"
+#include "urlencoding.h"
 
 #include <QDir>
 #include <QUrl>
@@ -50,11 +51,7 @@ BatchRun::Near &BatchRun::near(int index)
 int BatchRun::hostIndex(const QString &address)
 {
     const QStringView trimmed = QStringView(address).trimmed();
-    const qsizetype scheme = trimmed.indexOf(u"://");
-    qsizetype end = scheme < 0 ? trimmed.size() : scheme + 3;
-    while (end < trimmed.size() && !QStringView(u"/?#").contains(trimmed[end]))
-        ++end;
-    const QStringView authority = trimmed.first(end);
+    const QStringView authority = trimmed.first(authorityEnd(trimmed));
     if (m_lastHost >= 0 && authority == m_lastAuthority)
         return m_lastHost;
     const QString host = hostOf(address);
