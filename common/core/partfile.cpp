@@ -30,6 +30,10 @@ constexpr qint64 NameAt = 64 << 10;
 // How much new data, and how much time, between two notes of what a crash would leave.
 constexpr qint64 NoteStep = 16 << 10;
 constexpr auto NoteInterval = std::chrono::milliseconds(100);
+// The first bytes of a file nobody can find yet wait in memory, to be written with its flush:
+// the thread that receives a small file then makes no call to the disk for it. Less than
+// NameAt, so that a file with a name never holds bytes that are not in it.
+constexpr qsizetype PendingLimit = 32 << 10;
 
 QByteArray randomSuffix()
 {
@@ -159,8 +163,10 @@ PartFile::~PartFile()
     discard();
 }
 
-QString PartFile::temporaryPath() const
+QString PartFile::temporaryPath()
 {
+    if (!writePending())
+        return {};
     if (m_temporary.isEmpty() && m_fd >= 0)
         return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
     return QFile::decodeName(m_temporary);
@@ -257,9 +263,9 @@ bool PartFile::createVisible(const QByteArray &visible, const QByteArray &url, i
 // locked and recorded. A name that something took meanwhile leaves it unnamed, not kept.
 void PartFile::nameNow()
 {
-    const QByteArray visible = std::exchange(m_visibleLater, {});
-    if (visible.isEmpty() || m_fd < 0)
+    if (m_visibleLater.isEmpty() || !writePending())
         return;
+    const QByteArray visible = std::exchange(m_visibleLater, {});
     ::flock(m_fd, LOCK_EX | LOCK_NB);
     {
         const std::lock_guard lock(m_guard->mutex);
@@ -335,6 +341,7 @@ bool PartFile::restart()
         }
     }
     m_held = ByteRanges();
+    m_pending.clear();
     m_unflushed = m_noted = 0;
     m_flushed = false;
     if (::ftruncate(m_fd, 0) != 0) {
@@ -391,6 +398,28 @@ void PartFile::keep()
 
 bool PartFile::write(qint64 offset, const char *data, std::size_t count)
 {
+    if (m_fd < 0)
+        return false;
+    if (m_temporary.isEmpty() && offset == m_pendingAt + m_pending.size() &&
+        m_pending.size() + qsizetype(count) <= PendingLimit) {
+        if (m_pending.isEmpty())
+            m_pendingAt = offset;
+        m_pending.append(data, qsizetype(count));
+        m_held.add({offset, offset + qint64(count)});
+        m_flushed = false;
+        return true;
+    }
+    if (!writePending() || !writeNow(offset, data, count))
+        return false;
+    if (size() >= NameAt)
+        nameNow();
+    noteWritten();
+    startWriteback();
+    return m_fd >= 0;
+}
+
+bool PartFile::writeNow(qint64 offset, const char *data, std::size_t count)
+{
     while (count > 0 && m_fd >= 0) {
         const ssize_t written = ::pwrite(m_fd, data, count, off_t(offset));
         if (written < 0 && errno == EINTR)
@@ -406,11 +435,15 @@ bool PartFile::write(qint64 offset, const char *data, std::size_t count)
         m_unflushed += written;
         m_flushed = false;
     }
-    if (size() >= NameAt)
-        nameNow();
-    noteWritten();
-    startWriteback();
     return m_fd >= 0;
+}
+
+bool PartFile::writePending()
+{
+    if (m_pending.isEmpty())
+        return m_fd >= 0;
+    const QByteArray pending = std::exchange(m_pending, {});
+    return writeNow(m_pendingAt, pending.constData(), std::size_t(pending.size()));
 }
 
 // What a crash of the process would leave, noted now and then: without it, a part file of a
@@ -482,7 +515,7 @@ void PartFile::startWriteback()
 
 bool PartFile::flush()
 {
-    if (m_fd < 0)
+    if (!writePending())
         return false;
     if (!m_flushed && ::fdatasync(m_fd) != 0) {
         fail(errno);
@@ -495,7 +528,7 @@ bool PartFile::flush()
 void PartFile::startFlush()
 {
 #ifdef __linux__
-    if (m_fd >= 0 && !m_flushed)
+    if (writePending() && !m_flushed)
         ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }

@@ -56,8 +56,9 @@ public:
     // How many bytes it holds, and which: written, wherever they lie, and not dropped since.
     qint64 size() const { return m_held.bytes(); }
     const ByteRanges &held() const { return m_held; }
-    // A path that reads exactly the data written, for a check before commit().
-    QString temporaryPath() const;
+    // A path that reads exactly the data written, for a check before commit(); empty when
+    // the disk refused what waited in memory (failure() says why).
+    QString temporaryPath();
 
     // What an earlier run recorded of the file whose bytes this holds (validator and total
     // size); empty for a new part file.
@@ -76,6 +77,8 @@ public:
     // The file's size becomes `total`; what it holds is still only what was written.
     bool reserve(qint64 total);
     // Writes all of `data` at `offset`; false (and failure() set) when the disk refuses it.
+    // The first few kilobytes of a file without a name may wait in memory until the file is
+    // flushed, named or read: a refusal of those is told there.
     bool write(qint64 offset, const char *data, std::size_t count);
     // Waits until the data written is on the disk: the long part of commit(), which can be
     // done before it.
@@ -106,6 +109,8 @@ private:
     bool openVisible(const QByteArray &url, int mode);
     bool createVisible(const QByteArray &visible, const QByteArray &url, int mode);
     void nameNow();
+    bool writeNow(qint64 offset, const char *data, std::size_t count);
+    bool writePending();
     bool continueVisible(int fd, const QByteArray &visible, const QByteArray &url);
     bool place(bool replace);
     void startWriteback();
@@ -119,6 +124,8 @@ private:
     QByteArray m_visibleLater; // the visible name a new file gets once it holds enough
     int m_fd = -1;
     ByteRanges m_held;
+    QByteArray m_pending; // bytes held that wait in memory, from m_pendingAt on
+    qint64 m_pendingAt = 0;
     qint64 m_unflushed = 0; // bytes written since the disk was last asked to write them
     qint64 m_noted = 0;     // how many bytes it held when what it held was last noted
     std::chrono::steady_clock::time_point m_notedAt;

@@ -96,6 +96,17 @@ void Job::settle()
     disk->post([job = shared_from_this()] { job->settleNow(); });
 }
 
+// What the owner's check of the data says of it; a disk that refused it is said as such.
+DownloadFailure Job::checkData(PartFile &part) const
+{
+    if (!options.acceptData)
+        return DownloadFailure::None;
+    const QString written = part.temporaryPath();
+    if (written.isEmpty())
+        return part.failure();
+    return options.acceptData(written) ? DownloadFailure::None : DownloadFailure::Rejected;
+}
+
 void Job::settleNow()
 {
     PartFile *part = nullptr;
@@ -109,14 +120,14 @@ void Job::settleNow()
     }
     // Only this queue touches the file now; a cancel disposes of it after this task.
     if (check) {
-        const bool accepted = !options.acceptData || options.acceptData(part->temporaryPath());
-        if (accepted)
+        const DownloadFailure refusal = checkData(*part);
+        if (refusal == DownloadFailure::None)
             part->startFlush(); // the flush at its landing then finds it written
         const std::lock_guard lock(mutex);
         if (stage != Stage::Complete)
             return;
-        if (!accepted) {
-            finish(failed(DownloadFailure::Rejected));
+        if (refusal != DownloadFailure::None) {
+            finish(failed(refusal));
             return;
         }
         ready = true;

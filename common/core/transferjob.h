@@ -137,6 +137,7 @@ struct Job : std::enable_shared_from_this<Job> {
 
 private:
     void settleNow();
+    DownloadFailure checkData(PartFile &part) const;
 };
 
 // libcurl's callbacks, with the Connection as their user data.
