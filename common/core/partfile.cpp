@@ -111,13 +111,14 @@ PartFile::PartFile(const QString &target, Defer defer, Target use)
         createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
 
-PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer, Target use)
+PartFile::PartFile(const QString &target, const QByteArray &url, Defer defer, Target use,
+                   Earlier earlier)
     : m_target(QFile::encodeName(target))
     , m_defer(std::move(defer))
     , m_guard(std::make_shared<RecordGuard>())
 {
     int mode = -1;
-    if (checkTarget(mode, use) && !openVisible(withoutUserInfo(url), mode) &&
+    if (checkTarget(mode, use) && !openVisible(withoutUserInfo(url), mode, earlier) &&
         m_failure == DownloadFailure::None)
         createHidden(directoryOf(m_target), nameOf(m_target), mode);
 }
@@ -202,13 +203,17 @@ void PartFile::createHidden(const QByteArray &directory, const QByteArray &name,
 }
 
 // Continues the visible part file, or makes it; false when the data has to go elsewhere
-// (failure() set when nowhere).
-bool PartFile::openVisible(const QByteArray &url, int mode)
+// (failure() set when nowhere). A file said not to be there is looked for only when making
+// one finds the name taken.
+bool PartFile::openVisible(const QByteArray &url, int mode, Earlier earlier)
 {
     const QByteArray visible = m_target + ".part";
     // Another process may make or replace the file between two of these steps.
     for (int attempt = 0; attempt < 3 && m_failure == DownloadFailure::None; ++attempt) {
-        const int fd = ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        const bool lookFirst = attempt > 0 || earlier == Earlier::MayBeThere;
+        const int fd =
+            lookFirst ? ::open(visible.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                      : -1;
         if (fd >= 0) {
             if (continueVisible(fd, visible, url))
                 return true;
@@ -216,7 +221,7 @@ bool PartFile::openVisible(const QByteArray &url, int mode)
                 return false; // in use elsewhere, or not ours
             continue;
         }
-        if (errno != ENOENT)
+        if (lookFirst && errno != ENOENT)
             return false; // a link, or something that cannot be opened: not ours
         if (createVisible(visible, url, mode))
             return true;

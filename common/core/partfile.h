@@ -26,6 +26,9 @@ public:
     // Whether the file may replace what stands at its target. A target that is never replaced
     // is not looked at: the file lands beside whatever stands there.
     enum class Target { MayReplace, NeverReplace };
+    // Whether a visible part file of an earlier transfer may be there to continue; where the
+    // caller knows there is none, none is looked for.
+    enum class Earlier { MayBeThere, NoneThere };
 
     // A new file without a name, or where the system cannot name one later, a uniquely
     // named hidden one (".<name>.XXXXXX.part"); when neither is possible, isOpen() is false
@@ -43,7 +46,7 @@ public:
     // password. Of an earlier run's file, only the bytes its record names are held: the bytes
     // flushed, and after a crash of the process (not of the system) those written.
     PartFile(const QString &target, const QByteArray &url, Defer defer = {},
-             Target use = Target::MayReplace);
+             Target use = Target::MayReplace, Earlier earlier = Earlier::MayBeThere);
     ~PartFile();
     PartFile(const PartFile &) = delete;
     // Removes the visible part file that a download of `url` into `target` kept, when it is
@@ -106,7 +109,7 @@ private:
 
     bool checkTarget(int &mode, Target use);
     void createHidden(const QByteArray &directory, const QByteArray &name, int mode);
-    bool openVisible(const QByteArray &url, int mode);
+    bool openVisible(const QByteArray &url, int mode, Earlier earlier);
     bool createVisible(const QByteArray &visible, const QByteArray &url, int mode);
     void nameNow();
     bool writeNow(qint64 offset, const char *data, std::size_t count);

@@ -77,6 +77,9 @@ struct TransferOptions {
     // stopped by stop(), or by the end of the process, leaves for a later transfer of the same
     // address to continue, when the server allows that.
     bool keepPartial = false;
+    // With keepPartial: the caller knows that no part file of an earlier transfer is there, so
+    // none is looked for; one that is there after all keeps its name.
+    bool noEarlierPart = false;
     // For a file: the complete data waits in its part file, on its way to the disk, until
     // Transfer::land() says where it goes; until then the target given at the start only names
     // the part file.

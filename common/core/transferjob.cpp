@@ -52,8 +52,11 @@ bool Job::openFile()
     };
     const auto use =
         options.freePath ? PartFile::Target::NeverReplace : PartFile::Target::MayReplace;
-    auto part = options.keepPartial ? std::make_unique<PartFile>(path, url, std::move(defer), use)
-                                    : std::make_unique<PartFile>(path, std::move(defer), use);
+    const auto earlier =
+        options.noEarlierPart ? PartFile::Earlier::NoneThere : PartFile::Earlier::MayBeThere;
+    auto part = options.keepPartial
+                    ? std::make_unique<PartFile>(path, url, std::move(defer), use, earlier)
+                    : std::make_unique<PartFile>(path, std::move(defer), use);
     const std::lock_guard lock(mutex);
     file = std::move(part);
     if (stage != Stage::Opening) {

@@ -27,7 +27,7 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
     : QObject(parent)
     , m_entries(std::move(entries))
     , m_slots(m_entries.size())
-    , m_targetNames([this](const QString &path) { return landingOrExists(path); })
+    , m_targetNames([this](const QString &path) { return nameTaken(path); })
 {
     m_reaper.setSingleShot(true);
     m_reaper.setInterval(ReaperDelay);
@@ -168,7 +168,9 @@ DownloadTarget BatchRun::prepare(int index)
         m_slots[index].state != State::Waiting ? holdingDirectory(stored) : QString();
     return prepareTarget(
         stored,
-        [this, &holding](const QString &path) {
+        [this, &holding, &stored](const QString &path) {
+            if (path == stored)
+                return nameTaken(path);
             return !holding.isEmpty() && path == holding ? Result<bool>(true)
                                                          : landingOrExists(path);
         },
@@ -202,6 +204,17 @@ Result<bool> BatchRun::landingOrExists(const QString &path) const
 {
     if (m_landing.contains(path))
         return true;
+    return testExistence(path);
+}
+
+// A target's name, which the system is asked about only when its directory held it, or the
+// run has put something there since.
+Result<bool> BatchRun::nameTaken(const QString &path)
+{
+    if (m_landing.contains(path))
+        return true;
+    if (!m_names.mayExist(path))
+        return false;
     return testExistence(path);
 }
 
@@ -307,7 +320,8 @@ void BatchRun::startTransfer(int index)
     Slot &slot = m_slots[index];
     // A transfer that made way goes on with the part file it kept, which stayed claimed.
     Near &entry = near(index);
-    if (!std::exchange(slot.parked, false)) {
+    const bool resumed = std::exchange(slot.parked, false);
+    if (!resumed) {
         const QString &stored = m_entries.at(index).path;
         entry.partTarget = !m_claimed.contains(stored)
                                ? stored
@@ -318,6 +332,10 @@ void BatchRun::startTransfer(int index)
     }
     TransferOptions options = transferOptions;
     options.keepPartial = true;
+    // The part file it kept when it made way is there; another is looked for only where the
+    // directory held one.
+    options.noEarlierPart =
+        !resumed && !m_names.mayExist(entry.partTarget + QLatin1String(".part"));
     options.landLater = true;
     // A large file comes over several connections while they help, unless its host said it
     // was busy: then one request at a time, one connection each.
@@ -356,6 +374,8 @@ void BatchRun::transferEnded(int index, const DownloadResult &result)
     slot.state = State::Ended;
     Near &entry = near(index);
     m_landing.remove(entry.target);
+    if (result.ok)
+        m_names.take(result.path);
     if (index != m_turn) {
         entry.early = result; // told at its turn
         schedule();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directorynames.h"
 #include "filedownload.h"
 #include "freenames.h"
 #include "interruptedrun.h"
@@ -103,6 +104,7 @@ private:
     DownloadTarget prepare(int index);
     void landGroup(int first, const QString &target);
     Result<bool> landingOrExists(const QString &path) const;
+    Result<bool> nameTaken(const QString &path);
     void abandon(int index);
     void schedule();
     bool mayStartEarly(int index);
@@ -134,6 +136,7 @@ private:
     QSet<QString> m_directories;        // the holding directories found, to go early into
     std::vector<Transfer *> m_released; // transfers that ended, to be deleted
     QTimer m_reaper;                    // deletes them soon after
+    DirectoryNames m_names;             // the names of the targets' directories
     FreeNames m_targetNames;            // the numbered targets chosen at the turns
     QSet<int> m_oneAtATime;             // hosts that said they were too busy
     QSet<int> m_multiplexed;            // hosts that carry several transfers over one connection
