@@ -90,7 +90,7 @@ private:
     void takeOff(Connection &connection);
     void letGo(Job &job, Connection &connection, std::optional<qint64> brought = std::nullopt);
     void release(Job &job);
-    CURL *takeHandle();
+    CURL *takeHandle(const HandleKind &kind);
     void recycle(Connection &connection);
     void handOut(Job &job, std::vector<Connection *> &starts);
     int room(const QByteArray &host) const;
@@ -99,9 +99,14 @@ private:
 
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> m_multi{nullptr, curl_multi_cleanup};
     std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> m_share{nullptr, curl_share_cleanup};
-    // The engine thread's own. Making a handle costs more than the request for a small file;
-    // one reset is as new, while the connections stay in the multi handle's cache.
-    std::vector<std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>> m_spareHandles;
+    // The engine thread's own. Making a handle costs more than the request for a small file,
+    // and setting it up again a tenth of it; one reset is as new, while the connections stay
+    // in the multi handle's cache.
+    struct SpareHandle {
+        std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy;
+        HandleKind kind;
+    };
+    std::vector<SpareHandle> m_spareHandles;
 
     std::mutex m_mutex; // guards what follows, and the multi handle against its replacement
     std::vector<std::shared_ptr<Job>> m_incoming;
@@ -381,10 +386,10 @@ void Engine::go(const std::shared_ptr<Job> &job)
 bool Engine::startTry(const std::shared_ptr<Job> &job, Connection &connection)
 {
     if (!connection.easy) {
-        connection.easy.reset(takeHandle());
+        connection.easy.reset(takeHandle(handleKind(*job)));
         if (!connection.easy || !m_multi)
             return false;
-        setUpHandle(*job, connection, m_share.get());
+        attachHandle(*job, connection);
     }
     if (!setUpTry(*job, connection))
         return true; // cancelled: the job's drop lets it go
@@ -526,22 +531,38 @@ void Engine::letGo(Job &job, Connection &connection, std::optional<qint64> broug
     });
 }
 
-CURL *Engine::takeHandle()
+// A handle set up for `kind`: a spare one of that kind as it stands, else another made or
+// reset for it.
+CURL *Engine::takeHandle(const HandleKind &kind)
 {
-    if (m_spareHandles.empty())
-        return curl_easy_init();
-    CURL *easy = m_spareHandles.back().release();
-    m_spareHandles.pop_back();
+    const auto alike = std::find_if(m_spareHandles.rbegin(), m_spareHandles.rend(),
+                                    [&](const SpareHandle &spare) { return spare.kind == kind; });
+    if (alike != m_spareHandles.rend()) {
+        CURL *easy = alike->easy.release();
+        m_spareHandles.erase(std::next(alike).base());
+        return easy;
+    }
+    CURL *easy = nullptr;
+    if (m_spareHandles.empty()) {
+        easy = curl_easy_init();
+    } else {
+        easy = m_spareHandles.back().easy.release();
+        m_spareHandles.pop_back();
+        curl_easy_reset(easy);
+    }
+    if (easy)
+        setUpHandle(easy, kind, m_share.get());
     return easy;
 }
 
-// With the connection off the line.
+// With the connection off the line; the handle keeps the options of its kind.
 void Engine::recycle(Connection &connection)
 {
     if (!connection.easy || m_spareHandles.size() >= MaxSpareHandles)
         return;
-    curl_easy_reset(connection.easy.get());
-    m_spareHandles.push_back(std::move(connection.easy));
+    // The list of headers goes with the connection.
+    curl_easy_setopt(connection.easy.get(), CURLOPT_HTTPHEADER, nullptr);
+    m_spareHandles.push_back({std::move(connection.easy), handleKind(connection.job)});
 }
 
 // Removing an unfinished transfer closes its connection instead of keeping it for reuse.

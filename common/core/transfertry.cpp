@@ -18,21 +18,17 @@ constexpr auto ConnectTimeout = 30s;
 constexpr long MaxRedirects = 10;
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
 
-void setUpConnection(CURL *easy, Job &job, Connection &connection, CURLSH *share)
+void setUpConnection(CURL *easy, const HandleKind &kind, CURLSH *share)
 {
-    const TransferOptions &options = job.options;
-    const bool files = options.protocols == TransferOptions::Protocols::Files;
+    const bool files = kind.protocols == TransferOptions::Protocols::Files;
     const char *protocols = files ? "http,https,ftp,ftps" : "http,https";
     // What was asked for over TLS never continues in clear text.
-    const bool secure = job.url.startsWith("https");
-    const char *redirects = !secure ? protocols : files ? "https,ftps" : "https";
-    curl_easy_setopt(easy, CURLOPT_URL, job.url.constData());
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, &connection);
+    const char *redirects = !kind.secure ? protocols : files ? "https,ftps" : "https";
     curl_easy_setopt(easy, CURLOPT_SHARE, share);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // An FTP connection left for reuse is closed later in the middle of another transfer,
     // and its farewell gets mixed into that one's answer.
-    if (job.url.startsWith("ftp"))
+    if (kind.ftp)
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
@@ -43,24 +39,18 @@ void setUpConnection(CURL *easy, Job &job, Connection &connection, CURLSH *share
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectTimeout / 1ms));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options.certificateAuthorities.isEmpty())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, options.certificateAuthorities.constData());
+    if (!kind.certificateAuthorities.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, kind.certificateAuthorities.constData());
     // Transfers to a server that multiplexes share its one connection.
-    if (secure)
+    if (kind.secure)
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    // libcurl copies the strings it is given.
     curl_easy_setopt(easy, CURLOPT_USERAGENT,
-                     options.userAgent.isEmpty() ? UserAgent : options.userAgent.constData());
-}
-
-void setUpCallbacks(CURL *easy, Connection &connection)
-{
+                     kind.userAgent.isEmpty() ? UserAgent : kind.userAgent.constData());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &connection);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &connection);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &connection);
 }
 
 // "bytes=<first>-<last>", or "bytes=<first>-" when the range reaches the file's end.
@@ -151,8 +141,11 @@ void chooseAssigned(Job &job, Connection &connection)
 // The deadline holds for all the tries together.
 void setDeadline(Job &job, Connection &connection)
 {
-    if (job.options.deadline <= 0ms)
+    // A handle may come from a job with a deadline of its own.
+    if (job.options.deadline <= 0ms) {
+        curl_easy_setopt(connection.easy.get(), CURLOPT_TIMEOUT_MS, 0L);
         return;
+    }
     const auto left = job.options.deadline - (Clock::now() - job.started);
     curl_easy_setopt(
         connection.easy.get(), CURLOPT_TIMEOUT_MS,
@@ -310,16 +303,32 @@ PieceEnding pieceEnding(const Connection &connection, CURLcode code, const Downl
 
 } // namespace
 
-void setUpHandle(Job &job, Connection &connection, CURLSH *share)
+HandleKind handleKind(const Job &job)
+{
+    const TransferOptions &options = job.options;
+    return {options.protocols,         job.url.startsWith("https"),
+            job.url.startsWith("ftp"), options.certificateAuthorities,
+            options.userAgent,         options.maxSize,
+            options.acceptEncoding};
+}
+
+void setUpHandle(CURL *easy, const HandleKind &kind, CURLSH *share)
+{
+    setUpConnection(easy, kind, share);
+    if (kind.maxSize > 0)
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kind.maxSize));
+    if (kind.acceptEncoding)
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+}
+
+void attachHandle(Job &job, Connection &connection)
 {
     CURL *easy = connection.easy.get();
-    const TransferOptions &options = job.options;
-    setUpConnection(easy, job, connection, share);
-    setUpCallbacks(easy, connection);
-    if (options.maxSize > 0)
-        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(options.maxSize));
-    if (options.acceptEncoding)
-        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(easy, CURLOPT_URL, job.url.constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, &connection);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &connection);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &connection);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &connection);
 }
 
 bool setUpTry(Job &job, Connection &connection)

@@ -10,9 +10,26 @@
 
 namespace quorrin::engine {
 
-// Sets the options that hold for every request of `connection` on its new easy handle;
-// `share` is the engine's share handle.
-void setUpHandle(Job &job, Connection &connection, CURLSH *share);
+// What an easy handle is set up for, beyond the job and the connection it serves: a handle
+// that served one job serves the next of the same kind as it stands, its options unchanged.
+struct HandleKind {
+    TransferOptions::Protocols protocols;
+    bool secure;
+    bool ftp;
+    QByteArray certificateAuthorities;
+    QByteArray userAgent;
+    qint64 maxSize;
+    bool acceptEncoding;
+    bool operator==(const HandleKind &) const = default;
+};
+HandleKind handleKind(const Job &job);
+
+// Sets the options that hold for every request of a handle of `kind`, new or reset; `share`
+// is the engine's share handle.
+void setUpHandle(CURL *easy, const HandleKind &kind, CURLSH *share);
+// Gives the connection's handle, set up for the job's kind, the job's address and the
+// connection as the one it serves.
+void attachHandle(Job &job, Connection &connection);
 
 // Readies the handle for the connection's next request: the range the engine assigned it, or,
 // for a try of the job itself, what part of the file it asks for; and the time left. False
