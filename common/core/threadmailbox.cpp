@@ -19,13 +19,16 @@ std::shared_ptr<ThreadMailbox> ThreadMailbox::ofThisThread()
 
 // The sender holds the mailbox while it sends; a mailbox destroyed before its thread is woken
 // takes the wake-up with it, as a QObject does its posted events.
-void ThreadMailbox::put(const void *owner, std::function<void()> call)
+void ThreadMailbox::put(const void *owner, std::function<void()> call, Urgency urgency)
 {
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
-        wake = m_waiting.empty();
         m_waiting.push_back({owner, std::move(call)});
+        if (urgency == Urgency::WithOthers)
+            ++m_unhurried;
+        wake = !m_woken && (urgency == Urgency::Now || m_unhurried >= WaitingLimit);
+        m_woken = m_woken || wake;
     }
     if (wake)
         QMetaObject::invokeMethod(this, &ThreadMailbox::deliver, Qt::QueuedConnection);
@@ -51,6 +54,8 @@ void ThreadMailbox::deliver()
         for (Call &call : m_waiting)
             m_delivering.push_back(std::move(call));
         m_waiting.clear();
+        m_woken = false;
+        m_unhurried = 0;
     }
     for (;;) {
         std::function<void()> run;

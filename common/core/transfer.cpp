@@ -24,9 +24,12 @@ public:
         return true;
     }
 
-    void arrived(bool multiplexed) override
+    // An arrival ahead of its turn only makes room on the line, which holds a few more
+    // transfers than a delivery's worth of those: it need not wake the owner's thread.
+    void arrived(bool multiplexed, bool awaited) override
     {
-        tell([multiplexed](Transfer *owner) { Q_EMIT owner->arrived(multiplexed); });
+        tell([multiplexed](Transfer *owner) { Q_EMIT owner->arrived(multiplexed); },
+             awaited ? ThreadMailbox::Urgency::Now : ThreadMailbox::Urgency::WithOthers);
     }
 
     void serverBusy() override
@@ -46,12 +49,16 @@ public:
     }
 
 private:
-    template <typename Report> void tell(Report report)
+    template <typename Report>
+    void tell(Report report, ThreadMailbox::Urgency urgency = ThreadMailbox::Urgency::Now)
     {
-        m_mailbox->put(m_owner, [owner = m_owner, report] {
-            if (owner->isRunning())
-                report(owner);
-        });
+        m_mailbox->put(
+            m_owner,
+            [owner = m_owner, report] {
+                if (owner->isRunning())
+                    report(owner);
+            },
+            urgency);
     }
 
     Transfer *m_owner;

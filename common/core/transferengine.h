@@ -26,8 +26,9 @@ public:
                           QByteArray contentType) = 0;
     // The engine goes away with the process while the job is not over: it never finishes.
     virtual void abandoned() = 0;
-    // All the data is in the part file of a job that lands later.
-    virtual void arrived(bool /*multiplexed*/) {}
+    // All the data is in the part file of a job that lands later; `awaited` when its owner
+    // waits for it now, not only to start others in its place.
+    virtual void arrived(bool /*multiplexed*/, bool /*awaited*/) {}
     // The server answered that it is too busy (429 or 503), or refused another connection for
     // the same file; another try follows, or the job goes on with one connection.
     virtual void serverBusy() {}

@@ -77,6 +77,12 @@ bool Job::openFile()
     return true;
 }
 
+bool Job::awaited() const
+{
+    const TransferLine *line = options.line.get();
+    return !line || options.order <= line->due.load(std::memory_order_relaxed);
+}
+
 void Job::dispose()
 {
     if (!disk)
@@ -136,7 +142,7 @@ void Job::settleNow()
         ready = true;
         if (!landAt) {
             if (observer)
-                observer->arrived(multiplexed);
+                observer->arrived(multiplexed, awaited());
             return; // lands when its owner says where
         }
     }

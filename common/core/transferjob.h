@@ -107,6 +107,8 @@ struct Job : std::enable_shared_from_this<Job> {
 
     qint64 received() const { return file ? file->size() : body.size(); }
     bool isHttp(const Connection &connection) const;
+    // Whether its owner waits for it now: its turn on its line has come, or it has no line.
+    bool awaited() const;
     FileVersion version() const { return {etag, lastModified, validator, total}; }
     // A new connection of the job, without its handle yet.
     Connection &addConnection();

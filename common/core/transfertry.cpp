@@ -385,7 +385,7 @@ TryEnd endTry(Job &job, Connection &connection, CURLcode code)
         if (!job.landAt && !job.options.acceptData && job.file->size() < SmallFile) {
             job.ready = true;
             if (job.observer)
-                job.observer->arrived(job.multiplexed);
+                job.observer->arrived(job.multiplexed, job.awaited());
             return TryEnd::Over;
         }
         job.settle();

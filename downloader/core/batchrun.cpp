@@ -2,6 +2,7 @@
 
 #include "downloadtarget.h"
 #include "pathlimits.h"
+#include "threadmailbox.h"
 #include "urlencoding.h"
 
 #include <QDir>
@@ -20,6 +21,10 @@ QString hostOf(const QString &address)
     const QUrl url(address.trimmed(), QUrl::TolerantMode);
     return url.host().toLower() + QLatin1Char(':') + QString::number(url.port());
 }
+
+// Arrivals ahead of the turn wake this thread only a few at a time: the line must not run out
+// of held transfers before they do.
+static_assert(BatchRun::MaxHeld > ThreadMailbox::WaitingLimit);
 
 } // namespace
 
