@@ -40,6 +40,40 @@ private Q_SLOTS:
         QTRY_COMPARE(ran, QList<int>({1, 5}));
     }
 
+    // Calls that can wait run only once enough of them wait, or with one that cannot: the
+    // line of a run counts on being told of its arrivals before its held transfers run out.
+    void callsThatCanWaitComeInGroups_data()
+    {
+        QTest::addColumn<int>("unhurried");
+        QTest::addColumn<bool>("urgentAfter");
+        QTest::addColumn<int>("delivered");
+        const int limit = ThreadMailbox::WaitingLimit;
+        QTest::newRow("fewer than the limit, alone") << limit - 1 << false << 0;
+        QTest::newRow("fewer than the limit, then one that cannot wait")
+            << limit - 1 << true << limit;
+        QTest::newRow("as many as the limit") << limit << false << limit;
+    }
+
+    void callsThatCanWaitComeInGroups()
+    {
+        QFETCH(int, unhurried);
+        QFETCH(bool, urgentAfter);
+        QFETCH(int, delivered);
+        const std::shared_ptr<ThreadMailbox> mailbox = ThreadMailbox::ofThisThread();
+        const int owner = 0;
+        QList<int> ran;
+        std::thread([&] {
+            for (int call = 1; call <= unhurried; ++call)
+                mailbox->put(
+                    &owner, [&ran, call] { ran << call; }, ThreadMailbox::Urgency::WithOthers);
+            if (urgentAfter)
+                mailbox->put(&owner, [&ran] { ran << 0; });
+        }).join();
+        QCoreApplication::processEvents();
+        QCOMPARE(ran.size(), delivered);
+        mailbox->withdraw(&owner);
+    }
+
     void lastHolderGoesDuringDelivery()
     {
         std::shared_ptr<ThreadMailbox> held = ThreadMailbox::ofThisThread();
