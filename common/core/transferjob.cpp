@@ -29,7 +29,7 @@ bool Job::isHttp(const Connection &connection) const
     const char *scheme = nullptr;
     if (connection.easy)
         curl_easy_getinfo(connection.easy.get(), CURLINFO_SCHEME, &scheme);
-    return (scheme ? QByteArray(scheme).toLower() : url).startsWith("http");
+    return scheme ? qstrnicmp(scheme, "http", 4) == 0 : url.startsWith("http");
 }
 
 Connection &Job::addConnection()
