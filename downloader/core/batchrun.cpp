@@ -157,12 +157,10 @@ bool BatchRun::beginTurn()
         makeWay(index);
     if (slot.state == State::Waiting)
         startTransfer(index);
-    if (!target.causes.isEmpty())
-        slot.transfer->land(target.path);
-    else if (slot.state == State::Arrived)
+    if (slot.state == State::Arrived && target.causes.isEmpty())
         landGroup(index, target.path);
     else
-        m_landsOnArrival = true; // with those that will have arrived behind it by then
+        slot.transfer->land(target.path);
     return false;
 }
 
@@ -241,7 +239,6 @@ void BatchRun::endTurn(bool landed)
 {
     if (!landed && m_ended)
         m_ended(m_turn);
-    m_landsOnArrival = false;
     m_slots[m_turn].near.reset();
     Q_EMIT turnEnds(m_turn);
     ++m_turn;
@@ -366,8 +363,6 @@ void BatchRun::startTransfer(int index)
         m_slots[index].state = State::Arrived;
         if (multiplexed)
             m_multiplexed.insert(near(index).host);
-        if (index == m_turn && std::exchange(m_landsOnArrival, false))
-            landGroup(index, m_shownPath);
         schedule();
     });
     connect(slot.transfer, &Transfer::serverBusy, this, [this, index] { serverBusy(index); });

@@ -128,7 +128,6 @@ private:
     int m_turn = 0;
     bool m_running = false;
     bool m_inTurns = false;
-    bool m_landsOnArrival = false; // the turn's entry lands at its shown path once it arrives
     RunRecorder *m_recorder = nullptr;
     RunRecorder::EndMark m_ended;       // marks an entry of the record as ended
     QString m_shownPath;                // the path the turn's entry shows
