@@ -18,6 +18,16 @@ constexpr auto ConnectTimeout = 30s;
 constexpr long MaxRedirects = 10;
 constexpr char UserAgent[] = "Quorrin/" QUORRIN_VERSION;
 
+// The variables libcurl reads for a proxy of the schemes the engine asks for.
+bool proxyInEnvironment()
+{
+    for (const char *variable : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ftp_proxy",
+                                 "FTP_PROXY", "ftps_proxy", "FTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    return false;
+}
+
 void setUpConnection(CURL *easy, const HandleKind &kind, CURLSH *share)
 {
     const bool files = kind.protocols == TransferOptions::Protocols::Files;
@@ -45,6 +55,12 @@ void setUpConnection(CURL *easy, const HandleKind &kind, CURLSH *share)
     if (kind.secure)
         curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    // libcurl looks for a proxy in the environment before each request; where it names none,
+    // the handle is told so once.
+    if (!proxyInEnvironment()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    }
     // libcurl copies the strings it is given.
     curl_easy_setopt(easy, CURLOPT_USERAGENT,
                      kind.userAgent.isEmpty() ? UserAgent : kind.userAgent.constData());

@@ -81,6 +81,7 @@ private Q_SLOTS:
     void ftp();
     void rejectsUntrustedCertificate();
     void reusesConnection();
+    void proxyFromEnvironment();
     void reportsProgressAndCancels();
     void resumesInterruptedTransfers_data();
     void resumesInterruptedTransfers();
@@ -491,6 +492,29 @@ void TestFileDownload::reusesConnection()
     const std::lock_guard lock(m_mutex);
     QCOMPARE(m_clientPorts.size(), std::size_t(1));
     QCOMPARE(m_userAgent, std::string("Quorrin/" QUORRIN_VERSION));
+}
+
+// A proxy that the environment names carries the request for the address as given.
+void TestFileDownload::proxyFromEnvironment()
+{
+    ScriptedServer proxy([](const QByteArray &request, int) {
+        const bool forwarded = request.startsWith("GET http://quorrin.invalid/file HTTP/1.1\r\n");
+        return ScriptedServer::Reply{forwarded ? replyAnnouncing(7, "proxied")
+                                               : QByteArray("HTTP/1.1 400 Bad Request\r\n"
+                                                            "Content-Length: 0\r\n\r\n")};
+    });
+    qputenv("http_proxy", proxy.url({}).toLatin1());
+    const auto unset = qScopeGuard([] { qunsetenv("http_proxy"); });
+    QTemporaryDir directory;
+    TransferOptions options;
+    options.userAgent = "Proxied"; // a handle of its own kind, set up with this environment
+    std::unique_ptr<Transfer> transfer(startDownload(QStringLiteral("http://quorrin.invalid/file"),
+                                                     directory.filePath("file"), options, nullptr));
+    QSignalSpy finished(transfer.get(), &Transfer::finished);
+    QVERIFY(finished.wait(10000));
+    const auto result = finished.at(0).at(0).value<DownloadResult>();
+    QVERIFY2(result.ok, qPrintable(result.cause));
+    QCOMPARE(contentOf(directory.filePath("file")), QByteArray("proxied"));
 }
 
 void TestFileDownload::reportsProgressAndCancels()
