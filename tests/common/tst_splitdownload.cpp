@@ -544,7 +544,10 @@ void TestSplitDownload::startingTransferComesFirst()
         startDownload(server.url() + "?other", directory.filePath("other.bin"), {}, nullptr));
     QTRY_VERIFY_WITH_TIMEOUT(
         server.requests().size() > before && server.requests().back().range.isEmpty(), 2000);
-    QTRY_VERIFY(server.sending() <= MaxConnectionsPerServer);
+    QTRY_VERIFY2(server.sending() <= MaxConnectionsPerServer,
+                 qPrintable(QStringLiteral("%1 sending over %2 open connections")
+                                .arg(server.sending())
+                                .arg(server.openConnections())));
     QTest::qWait(100);
     QVERIFY2(most <= MaxConnectionsPerServer, qPrintable(QString::number(most)));
     QVERIFY(split->isRunning());
