@@ -75,7 +75,8 @@ bool writeCurlConfig(const Setup &setup, const BatchOptions &options, const Batc
 ProcessCost flushDownloads(const Batch &batch, const QString &directory)
 {
     constexpr qsizetype PathsAtOnce = 1000;
-    ProcessCost total{0, 0, 0};
+    ProcessCost total;
+    total.exitCode = 0;
     for (qsizetype first = 0; first < batch.names.size() || first == 0; first += PathsAtOnce) {
         QStringList sync{QStringLiteral("sync")};
         for (const QString &name : batch.names.mid(first, PathsAtOnce))
@@ -85,6 +86,7 @@ ProcessCost flushDownloads(const Batch &batch, const QString &directory)
         const ProcessCost cost = runMeasured(sync);
         total.seconds += cost.seconds;
         total.peakKiB = std::max(total.peakKiB, cost.peakKiB);
+        total.cpuSeconds += cost.cpuSeconds;
         if (cost.exitCode != 0)
             total.exitCode = cost.exitCode;
     }

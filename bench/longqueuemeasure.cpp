@@ -63,6 +63,15 @@ bool measureLongQueue(const Setup &setup, int entries, const QStringList &childP
         std::printf("  the window's peak memory: %.0f bytes an entry above its peak with %lld "
                     "entries\n",
                     bytes, qlonglong(reference->names.size()));
+        // The same for all of its threads together: a figure that the placement of the threads
+        // on the processors changes far less than the time.
+        const double window =
+            (median(figures->front().cpuSeconds) - median(figures->back().cpuSeconds)) /
+            double(further);
+        const double curl = median(figures->at(1).cpuSeconds) / double(queue->names.size());
+        std::printf("  CPU time: the window's %.1f µs an entry above its run of %lld entries, "
+                    "curl -Z's %.1f µs a file\n",
+                    window * 1e6, qlonglong(reference->names.size()), curl * 1e6);
     }
     std::fflush(stdout);
     return true;

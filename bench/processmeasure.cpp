@@ -55,11 +55,12 @@ ProcessCost runMeasured(const QStringList &command)
     ::close(report[0]);
 
     const QList<QByteArray> fields = text.trimmed().split(' ');
-    if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || fields.size() != 3)
+    if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || fields.size() != 4)
         return cost;
     const int commandStatus = fields[2].toInt();
     cost.seconds = fields[0].toDouble();
     cost.peakKiB = fields[1].toLong();
+    cost.cpuSeconds = fields[3].toDouble();
     cost.exitCode = WIFEXITED(commandStatus) ? WEXITSTATUS(commandStatus) : -1;
     return cost;
 }

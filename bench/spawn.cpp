@@ -2,7 +2,8 @@
 // count in the command's figures:
 //   bench_spawn FD PROGRAM [ARGUMENTS...]
 // Runs PROGRAM (looked up in PATH), waits for it, writes "<seconds> <peak resident KiB> <wait
-// status>" on the open file descriptor FD and exits 0; exits 127 when it cannot run it.
+// status> <CPU seconds, user and system>" on the open file descriptor FD and exits 0; exits 127
+// when it cannot run it.
 // Linux counts a child's peak memory from what its parent held when it forked: forked from
 // bench_download, every command would count that program's own memory as its peak.
 
@@ -41,5 +42,10 @@ int main(int argc, char **argv)
     if (child < 0 || ::wait4(child, &status, 0, &usage) != child)
         return 127;
     const double seconds = now() - start;
-    return ::dprintf(report, "%.9f %ld %d\n", seconds, usage.ru_maxrss, status) > 0 ? 0 : 127;
+    const auto inSeconds = [](const timeval &time) {
+        return double(time.tv_sec) + double(time.tv_usec) / 1e6;
+    };
+    const double cpu = inSeconds(usage.ru_utime) + inSeconds(usage.ru_stime);
+    return ::dprintf(report, "%.9f %ld %d %.6f\n", seconds, usage.ru_maxrss, status, cpu) > 0 ? 0
+                                                                                              : 127;
 }

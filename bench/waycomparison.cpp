@@ -46,9 +46,10 @@ std::optional<std::vector<WayFigures>> runWays(const std::vector<Way> &ways, int
             }
             figures[i].seconds.push_back(cost->seconds);
             figures[i].peakKiB.push_back(cost->peakKiB);
+            figures[i].cpuSeconds.push_back(cost->cpuSeconds);
             // A line of its own: a child's messages on stderr come between.
-            std::printf("run %d, %s: %.3f s, peak %ld KiB", run, qPrintable(ways[i].name),
-                        cost->seconds, cost->peakKiB);
+            std::printf("run %d, %s: %.3f s, peak %ld KiB, CPU %.3f s", run,
+                        qPrintable(ways[i].name), cost->seconds, cost->peakKiB, cost->cpuSeconds);
             if (server) {
                 figures[i].served.push_back(server->requestsSince(mark));
                 std::printf(", %d connections", figures[i].served.back().connections);
@@ -63,7 +64,7 @@ std::optional<std::vector<WayFigures>> runWays(const std::vector<Way> &ways, int
 void printWays(const std::vector<Way> &ways, const std::vector<WayFigures> &figures)
 {
     const bool logged = !figures.front().served.empty();
-    std::printf("  %-32s %9s %9s %9s", "", "median", "ratio", "peak");
+    std::printf("  %-32s %9s %9s %9s %9s", "", "median", "ratio", "peak", "CPU");
     if (logged)
         std::printf(" %11s %8s  %s", "connections", "requests", "protocols");
     std::printf("\n");
@@ -74,8 +75,8 @@ void printWays(const std::vector<Way> &ways, const std::vector<WayFigures> &figu
         std::vector<double> peaks(way.peakKiB.begin(), way.peakKiB.end());
         const QString ratio =
             ways[i].compared ? QString::number(first / seconds, 'f', 3) : QStringLiteral("-");
-        std::printf("  %-32s %7.3f s %9s %5.0f MiB", qPrintable(ways[i].name), seconds,
-                    qPrintable(ratio), median(peaks) / 1024);
+        std::printf("  %-32s %7.3f s %9s %5.0f MiB %7.3f s", qPrintable(ways[i].name), seconds,
+                    qPrintable(ratio), median(peaks) / 1024, median(way.cpuSeconds));
         if (logged) {
             std::vector<int> connections, requests;
             for (const ServedRequests &served : way.served) {
@@ -87,7 +88,8 @@ void printWays(const std::vector<Way> &ways, const std::vector<WayFigures> &figu
         }
         std::printf("\n");
     }
-    std::printf("  (ratio: %s's median time over the way's; below 1 is faster)\n",
+    std::printf("  (ratio: %s's median time over the way's; below 1 is faster; CPU: the "
+                "process's user and system time, its server's not counted)\n",
                 qPrintable(ways.front().name));
     std::fflush(stdout);
 }

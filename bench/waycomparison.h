@@ -26,6 +26,7 @@ struct Way {
 struct WayFigures {
     std::vector<double> seconds;
     std::vector<long> peakKiB;
+    std::vector<double> cpuSeconds;
     std::vector<ServedRequests> served; // empty when the server keeps no log
 };
 
@@ -34,8 +35,8 @@ struct WayFigures {
 std::optional<std::vector<WayFigures>> runWays(const std::vector<Way> &ways, int runs,
                                                const NginxServer *server = nullptr);
 
-// Prints each way's median time, the first way's median over it, its peak memory and what
-// the server saw of it.
+// Prints each way's median time, the first way's median over it, its peak memory, its CPU
+// time and what the server saw of it.
 void printWays(const std::vector<Way> &ways, const std::vector<WayFigures> &figures);
 
 } // namespace quorrin::bench
