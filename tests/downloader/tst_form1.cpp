@@ -33,8 +33,6 @@ using namespace quorrin::downloader;
 using quorrin::test::paste;
 using quorrin::test::rows;
 
-namespace {
-
 // Answers the Save As dialog from a script: a name confirms it, an empty string cancels,
 // a text starting with "!" makes the dialog fail with the rest as the description.
 class ScriptedSaveAs : public SaveAsDialog {
@@ -51,8 +49,6 @@ public:
         return answer;
     }
 };
-
-} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
