@@ -132,7 +132,8 @@ qsizetype authorityEnd(QStringView address)
 {
     const qsizetype scheme = address.indexOf(u"://");
     qsizetype end = scheme < 0 ? address.size() : scheme + 3;
-    while (end < address.size() && !QStringView(u"/?#").contains(address[end]))
+    const auto endsAuthority = [](QChar c) { return c == u'/' || c == u'?' || c == u'#'; };
+    while (end < address.size() && !endsAuthority(address[end]))
         ++end;
     return end;
 }
