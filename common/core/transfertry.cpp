@@ -28,47 +28,6 @@ bool proxyInEnvironment()
     return false;
 }
 
-void setUpConnection(CURL *easy, const HandleKind &kind, CURLSH *share)
-{
-    const bool files = kind.protocols == TransferOptions::Protocols::Files;
-    const char *protocols = files ? "http,https,ftp,ftps" : "http,https";
-    // What was asked for over TLS never continues in clear text.
-    const char *redirects = !kind.secure ? protocols : files ? "https,ftps" : "https";
-    curl_easy_setopt(easy, CURLOPT_SHARE, share);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    // An FTP connection left for reuse is closed later in the middle of another transfer,
-    // and its farewell gets mixed into that one's answer.
-    if (kind.ftp)
-        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, redirects);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectTimeout / 1ms));
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!kind.certificateAuthorities.isEmpty())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, kind.certificateAuthorities.constData());
-    // Transfers to a server that multiplexes share its one connection.
-    if (kind.secure)
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
-    // libcurl looks for a proxy in the environment before each request; where it names none,
-    // the handle is told so once.
-    if (!proxyInEnvironment()) {
-        curl_easy_setopt(easy, CURLOPT_PROXY, "");
-        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
-    }
-    // libcurl copies the strings it is given.
-    curl_easy_setopt(easy, CURLOPT_USERAGENT,
-                     kind.userAgent.isEmpty() ? UserAgent : kind.userAgent.constData());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
-}
-
 // "bytes=<first>-<last>", or "bytes=<first>-" when the range reaches the file's end.
 QByteArray rangeHeader(qint64 first, qint64 end, qint64 total)
 {
@@ -330,7 +289,43 @@ HandleKind handleKind(const Job &job)
 
 void setUpHandle(CURL *easy, const HandleKind &kind, CURLSH *share)
 {
-    setUpConnection(easy, kind, share);
+    const bool files = kind.protocols == TransferOptions::Protocols::Files;
+    const char *protocols = files ? "http,https,ftp,ftps" : "http,https";
+    // What was asked for over TLS never continues in clear text.
+    const char *redirects = !kind.secure ? protocols : files ? "https,ftps" : "https";
+    curl_easy_setopt(easy, CURLOPT_SHARE, share);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // An FTP connection left for reuse is closed later in the middle of another transfer,
+    // and its farewell gets mixed into that one's answer.
+    if (kind.ftp)
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, redirects);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(ConnectTimeout / 1ms));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!kind.certificateAuthorities.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, kind.certificateAuthorities.constData());
+    // Transfers to a server that multiplexes share its one connection.
+    if (kind.secure)
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+    // libcurl looks for a proxy in the environment before each request; where it names none,
+    // the handle is told so once.
+    if (!proxyInEnvironment()) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+    }
+    // libcurl copies the strings it is given.
+    curl_easy_setopt(easy, CURLOPT_USERAGENT,
+                     kind.userAgent.isEmpty() ? UserAgent : kind.userAgent.constData());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressed);
     if (kind.maxSize > 0)
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kind.maxSize));
     if (kind.acceptEncoding)
