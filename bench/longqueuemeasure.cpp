@@ -27,6 +27,7 @@ bool measureLongQueue(const Setup &setup, int entries, const QStringList &childP
         return run ? std::optional(run->transfer) : std::nullopt;
     };
     const QString window = QStringLiteral("window");
+    constexpr std::size_t CurlParallel = 1; // its place among the ways
     const std::vector<Way> ways{
         {QStringLiteral("Quorrin's window"),
          [&](int run) { return runOurs(setup, options, *queue, window, run); }},
@@ -68,7 +69,8 @@ bool measureLongQueue(const Setup &setup, int entries, const QStringList &childP
         const double window =
             (median(figures->front().cpuSeconds) - median(figures->back().cpuSeconds)) /
             double(further);
-        const double curl = median(figures->at(1).cpuSeconds) / double(queue->names.size());
+        const double curl =
+            median(figures->at(CurlParallel).cpuSeconds) / double(queue->names.size());
         std::printf("  CPU time: the window's %.1f µs an entry above its run of %lld entries, "
                     "curl -Z's %.1f µs a file\n",
                     window * 1e6, qlonglong(reference->names.size()), curl * 1e6);
