@@ -76,11 +76,11 @@ Transfer::~Transfer()
 }
 
 void Transfer::start(const QString &url, const std::optional<QString> &path,
-                     const TransferOptions &options)
+                     TransferOptions options)
 {
     m_running = true;
     m_observer = std::make_unique<QueuedObserver>(this);
-    m_job = engine::start(url, path, options, m_observer.get());
+    m_job = engine::start(url, path, std::move(options), m_observer.get());
 }
 
 bool Transfer::cancel()
@@ -120,11 +120,11 @@ void Transfer::complete(const DownloadResult &result, QByteArray body, QByteArra
     Q_EMIT finished(result);
 }
 
-Transfer *startDownload(const QString &url, const QString &path, const TransferOptions &options,
+Transfer *startDownload(const QString &url, const QString &path, TransferOptions options,
                         QObject *parent)
 {
     auto *transfer = new Transfer(parent);
-    transfer->start(url, path, options);
+    transfer->start(url, path, std::move(options));
     return transfer;
 }
 
@@ -147,10 +147,10 @@ void closeIdleConnections()
     engine::closeIdleConnections();
 }
 
-Transfer *startFetch(const QString &url, const TransferOptions &options, QObject *parent)
+Transfer *startFetch(const QString &url, TransferOptions options, QObject *parent)
 {
     auto *transfer = new Transfer(parent);
-    transfer->start(url, std::nullopt, options);
+    transfer->start(url, std::nullopt, std::move(options));
     return transfer;
 }
 

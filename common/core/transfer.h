@@ -152,13 +152,11 @@ Q_SIGNALS:
 
 private:
     friend class QueuedObserver;
-    friend Transfer *startDownload(const QString &, const QString &, const TransferOptions &,
-                                   QObject *);
-    friend Transfer *startFetch(const QString &, const TransferOptions &, QObject *);
+    friend Transfer *startDownload(const QString &, const QString &, TransferOptions, QObject *);
+    friend Transfer *startFetch(const QString &, TransferOptions, QObject *);
     friend void landTogether(const std::vector<std::pair<Transfer *, QString>> &);
     explicit Transfer(QObject *parent);
-    void start(const QString &url, const std::optional<QString> &path,
-               const TransferOptions &options);
+    void start(const QString &url, const std::optional<QString> &path, TransferOptions options);
     void complete(const DownloadResult &result, QByteArray body, QByteArray contentType);
     bool halt(bool keepData);
 
@@ -173,7 +171,7 @@ private:
 // of DownloadFile: the data goes to a part file beside the target, which is flushed and
 // renamed onto the target only once complete. A target that cannot be written fails the
 // transfer before anything is sent.
-Transfer *startDownload(const QString &url, const QString &path, const TransferOptions &options,
+Transfer *startDownload(const QString &url, const QString &path, TransferOptions options,
                         QObject *parent);
 
 // Lands downloads made with landLater, each at its target, in the order given, as land()
@@ -191,6 +189,6 @@ void closeIdleConnections();
 
 // Starts reading `url` into memory; more than options.maxSize bytes fail the transfer with
 // DownloadFailure::TooLarge.
-Transfer *startFetch(const QString &url, const TransferOptions &options, QObject *parent);
+Transfer *startFetch(const QString &url, TransferOptions options, QObject *parent);
 
 } // namespace quorrin

@@ -355,7 +355,8 @@ void BatchRun::startTransfer(int index)
     options.freePath = [stored = m_entries.at(index).path](const QString &) {
         return nextFreePath(stored);
     };
-    slot.transfer = startDownload(m_entries.at(index).address, entry.partTarget, options, this);
+    slot.transfer =
+        startDownload(m_entries.at(index).address, entry.partTarget, std::move(options), this);
     slot.state = State::Transferring;
     connect(slot.transfer, &Transfer::finished, this,
             [this, index](const DownloadResult &result) { transferEnded(index, result); });

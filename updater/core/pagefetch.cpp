@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QStringDecoder>
 
+#include <utility>
+
 namespace quorrin::updater {
 namespace {
 
@@ -43,7 +45,7 @@ void PageFetch::Navigate(const QString &url)
     options.maxSize = MaxPageSize;
     options.acceptEncoding = true;
     options.userAgent = "Quorrin-updater/" QUORRIN_VERSION;
-    Transfer *transfer = startFetch(url, options, this);
+    Transfer *transfer = startFetch(url, std::move(options), this);
     connect(transfer, &Transfer::finished, this, [this, transfer](const DownloadResult &result) {
         transfer->deleteLater();
         Q_EMIT DocumentComplete(

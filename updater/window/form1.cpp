@@ -20,6 +20,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <utility>
+
 namespace quorrin::updater {
 namespace {
 
@@ -195,7 +197,7 @@ void Form1::fetchSignature(const ScanResult &scan, const QByteArray &key)
     options.protocols = TransferOptions::Protocols::WebPages;
     options.maxSize = MaxSignatureFileSize;
     options.deadline = SignatureDeadline;
-    Transfer *fetch = startFetch(scan.signatureUrl, options, this);
+    Transfer *fetch = startFetch(scan.signatureUrl, std::move(options), this);
     connect(fetch, &Transfer::finished, this,
             [this, fetch, key, url = scan.downloadUrl](const DownloadResult &result) {
                 fetch->deleteLater();
@@ -230,7 +232,7 @@ void Form1::downloadInstaller(const QString &url, const QByteArray &key,
         options.acceptData = [key, signature](const QString &part) {
             return verifyMinisign(key, signature, part);
         };
-    Transfer *download = startDownload(url, setupPath, options, this);
+    Transfer *download = startDownload(url, setupPath, std::move(options), this);
     connect(download, &Transfer::finished, this, [this, download](const DownloadResult &result) {
         download->deleteLater();
         if (result.ok)
