@@ -38,9 +38,14 @@ DirectoryNames::Directory *DirectoryNames::directoryOf(const QString &path, QStr
     if (slash < 0 || slash == path.size() - 1)
         return nullptr;
     name = QStringView(path).sliced(slash + 1);
-    const QString spelling = path.first(std::max<qsizetype>(slash, 1));
+    // A queue's entries mostly share their directory: the last one is at hand without a copy
+    // of its spelling or a lookup.
+    const QStringView spelt = QStringView(path).first(std::max<qsizetype>(slash, 1));
+    if (m_last && spelt == m_lastSpelling)
+        return m_last;
+    const QString spelling = spelt.toString();
     if (const auto found = m_bySpelling.constFind(spelling); found != m_bySpelling.cend())
-        return found.value().get();
+        return remember(spelling, found.value().get());
     const QString clean = QDir::cleanPath(spelling);
     std::shared_ptr<Directory> &directory = m_byCleanPath[clean];
     if (!directory) {
@@ -52,7 +57,14 @@ DirectoryNames::Directory *DirectoryNames::directoryOf(const QString &path, QStr
         directory = std::move(read);
     }
     m_bySpelling.insert(spelling, directory);
-    return directory.get();
+    return remember(spelling, directory.get());
+}
+
+DirectoryNames::Directory *DirectoryNames::remember(const QString &spelling, Directory *directory)
+{
+    m_lastSpelling = spelling;
+    m_last = directory;
+    return directory;
 }
 
 bool DirectoryNames::mayExist(const QString &path)

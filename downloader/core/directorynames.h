@@ -32,10 +32,13 @@ private:
     };
 
     Directory *directoryOf(const QString &path, QStringView &name);
+    Directory *remember(const QString &spelling, Directory *directory);
 
     // Each directory once, however its paths spell it.
     QHash<QString, std::shared_ptr<Directory>> m_bySpelling;
     QHash<QString, std::shared_ptr<Directory>> m_byCleanPath;
+    QString m_lastSpelling;      // the directory looked at last, as its path spelt it
+    Directory *m_last = nullptr; // and what the maps hold of it
 };
 
 } // namespace quorrin::downloader

@@ -1,3 +1,4 @@
+#include "directorynames.h"
 #include "downloadtarget.h"
 #include "freenames.h"
 #include "pathlimits.h"
@@ -80,6 +81,21 @@ private Q_SLOTS:
             if (copy != 10) // that copy fails to land
                 taken.insert(found);
         }
+    }
+
+    // What a run knows of one directory's names never answers for another's, however its
+    // lookups alternate between them.
+    void directoryNamesKeptApart()
+    {
+        QVERIFY(QDir().mkpath(at("names/a")) && QDir().mkpath(at("names/b")));
+        test::writeFile(at("names/b/x.bin"));
+        DirectoryNames names;
+        QVERIFY(!names.mayExist(at("names/a/x.bin")));
+        QVERIFY(names.mayExist(at("names/b/x.bin")));
+        QVERIFY(!names.mayExist(at("names/a/x.bin")));
+        names.take(at("names/a/y.bin"));
+        QVERIFY(!names.mayExist(at("names/b/y.bin")));
+        QVERIFY(names.mayExist(at("names/a/y.bin")));
     }
 
     // A test that fails hands over the candidate under test, with the cause.
