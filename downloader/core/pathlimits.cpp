@@ -13,30 +13,35 @@
 namespace quorrin::downloader {
 namespace {
 
-long limitOf(const QByteArray &directory, int name, long fallback)
+long limitOf(QStringView directory, int name, long fallback)
 {
     // A queue asks about the same directory for entry after entry: the last answer for each
-    // kind of limit is at hand without a lock.
+    // kind of limit is at hand without a lock, or a copy of the directory's path.
     struct Known {
         int name = -1;
-        QByteArray directory;
+        QString directory;
         long limit = 0;
     };
     thread_local Known last[2];
     Known &mine = last[name == _PC_NAME_MAX];
     if (mine.name == name && mine.directory == directory)
         return mine.limit;
+    const QString spelt = directory.toString();
     // A file system's limits do not change while it stays mounted.
     static std::mutex mutex;
-    static QHash<std::pair<QByteArray, int>, long> known;
+    static QHash<std::pair<QString, int>, long> known;
     const std::lock_guard lock(mutex);
-    if (const auto found = known.constFind({directory, name}); found != known.cend())
-        return (mine = {name, directory, *found}).limit;
-    const long limit = ::pathconf(directory.constData(), name);
-    if (known.size() > 256)
-        known.clear();
-    known[{directory, name}] = limit > 0 ? limit : fallback;
-    return (mine = {name, directory, limit > 0 ? limit : fallback}).limit;
+    long limit = known.value({spelt, name}, 0);
+    if (limit == 0) {
+        limit = ::pathconf(QFile::encodeName(spelt).constData(), name);
+        if (limit <= 0)
+            limit = fallback;
+        if (known.size() > 256)
+            known.clear();
+        known.insert({spelt, name}, limit);
+    }
+    mine = {name, spelt, limit};
+    return limit;
 }
 
 // The bytes of a name or path: a UTF-16 code unit is at most three bytes of UTF-8, so that
@@ -56,7 +61,7 @@ QStringView lastName(QStringView path)
 Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
 {
     const bool absolute = path.startsWith(QLatin1Char('/'));
-    QByteArray ancestor = absolute ? QByteArray("/") : QByteArray(".");
+    QStringView ancestor = absolute ? u"/" : u".";
     // The limit counts the terminating zero byte.
     const long pathMax = limitOf(ancestor, _PC_PATH_MAX, PATH_MAX);
     if (const qsizetype size = encodedSize(path, pathMax); size >= pathMax)
@@ -67,15 +72,15 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
     // A queue's entries mostly go into directories that are there: only their names count.
     const QStringList prefixes = holdingDirectoryExists ? QStringList() : directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
-    if (const QString holding = holdingDirectory(path);
-        holdingDirectoryExists && !holding.isEmpty())
-        ancestor = QFile::encodeName(holding);
+    // The holding directory, as holdingDirectory() tells it, without a copy.
+    if (const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        holdingDirectoryExists && slash > 0)
+        ancestor = QStringView(path).first(slash);
     // The nearest existing directory is found from the deepest up: most often the first.
     for (qsizetype i = prefixes.size(); i-- > missing;) {
-        const QByteArray prefix = QFile::encodeName(prefixes.at(i));
         struct stat status;
-        if (::stat(prefix.constData(), &status) == 0) {
-            ancestor = prefix;
+        if (::stat(QFile::encodeName(prefixes.at(i)).constData(), &status) == 0) {
+            ancestor = prefixes.at(i);
             missing = i + 1;
             break;
         }
