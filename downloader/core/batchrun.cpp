@@ -40,14 +40,13 @@ BatchRun::BatchRun(QList<RunEntry> entries, QObject *parent)
 }
 
 // What an entry holds while it is near the turn, made when it is first looked at there.
-BatchRun::Near &BatchRun::near(int index)
+BatchRun::Near &BatchRun::makeNear(int index)
 {
     std::unique_ptr<Near> &near = m_slots[index].near;
-    if (!near) {
-        near = std::make_unique<Near>();
-        near->cleanPath = QDir::cleanPath(m_entries.at(index).path);
-        near->host = hostIndex(m_entries.at(index).address);
-    }
+    near = std::make_unique<Near>();
+    near->cleanPath = QDir::cleanPath(m_entries.at(index).path);
+    near->pathKey = qHash(near->cleanPath);
+    near->host = hostIndex(m_entries.at(index).address);
     return *near;
 }
 
@@ -309,8 +308,11 @@ bool BatchRun::mayStartEarly(int index)
     const bool oneAtATime = m_oneAtATime.contains(entry.host);
     for (int earlier = m_turn; earlier < index; ++earlier) {
         const State state = m_slots[earlier].state;
-        if (state != State::Ended && near(earlier).cleanPath == entry.cleanPath)
-            return false;
+        if (state != State::Ended) {
+            const Near &other = near(earlier);
+            if (other.pathKey == entry.pathKey && other.cleanPath == entry.cleanPath)
+                return false;
+        }
         if (oneAtATime && state == State::Transferring && near(earlier).host == entry.host)
             return false;
     }

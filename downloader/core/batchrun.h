@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -84,6 +85,7 @@ private:
     // entries, which each keep only their Slot before and after.
     struct Near {
         QString cleanPath;                   // the stored path, spelt one way
+        std::size_t pathKey = 0;             // its hash, to tell most other paths apart at once
         int host = -1;                       // its server, as an index in m_hosts
         QString partTarget;                  // what its part file is named after
         QString target;                      // where a grouped one lands
@@ -111,7 +113,13 @@ private:
     void startTransfer(int index);
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
-    Near &near(int index);
+    // Most calls find it made: they need no call.
+    Near &near(int index)
+    {
+        const std::unique_ptr<Near> &made = m_slots[std::size_t(index)].near;
+        return made ? *made : makeNear(index);
+    }
+    Near &makeNear(int index);
     int hostIndex(const QString &address);
     int firstOnHost(int host);
     void makeWay(int index);
