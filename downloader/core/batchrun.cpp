@@ -156,6 +156,8 @@ bool BatchRun::beginTurn()
         makeWay(index);
     if (slot.state == State::Waiting)
         startTransfer(index);
+    else if (slot.state == State::Transferring)
+        followProgress(index);
     if (slot.state == State::Arrived && target.causes.isEmpty())
         landGroup(index, target.path);
     else
@@ -369,10 +371,19 @@ void BatchRun::startTransfer(int index)
         schedule();
     });
     connect(slot.transfer, &Transfer::serverBusy, this, [this, index] { serverBusy(index); });
-    connect(slot.transfer, &Transfer::progress, this, [this, index](qint64 received, qint64 total) {
-        if (index == m_turn)
-            Q_EMIT progress(received, total);
-    });
+    if (index == m_turn)
+        followProgress(index);
+}
+
+// Only the turn's transfer shows how far it is: one that goes early is followed from its turn,
+// when its data has not all arrived by then.
+void BatchRun::followProgress(int index)
+{
+    connect(m_slots[index].transfer, &Transfer::progress, this,
+            [this, index](qint64 received, qint64 total) {
+                if (index == m_turn)
+                    Q_EMIT progress(received, total);
+            });
 }
 
 void BatchRun::transferEnded(int index, const DownloadResult &result)

@@ -111,6 +111,7 @@ private:
     void schedule();
     bool mayStartEarly(int index);
     void startTransfer(int index);
+    void followProgress(int index);
     void transferEnded(int index, const DownloadResult &result);
     void serverBusy(int index);
     // Most calls find it made: they need no call.

@@ -478,6 +478,23 @@ private Q_SLOTS:
         QVERIFY(stoppedMidway > 3);
     }
 
+    // The progress shown is that of the turn's transfer, also of one that went early and has
+    // not all its data when its turn comes.
+    void progressOfTheTurn()
+    {
+        auto run = makeRun(entries({"/data/a.bin?kib=10&ms=20", "/data/b.bin?kib=40&ms=20"}));
+        QList<std::pair<int, qint64>> shown; // the turn, and the total it was shown with
+        int turn = -1;
+        connect(run.get(), &BatchRun::turnBegins, this, [&](int entry) { turn = entry; });
+        connect(run.get(), &BatchRun::progress, this, [&](qint64, qint64 total) {
+            shown.push_back({turn, total});
+        });
+        runToEnd(*run);
+        QVERIFY(shown.contains(std::pair<int, qint64>{0, 10 * 1024}));
+        QVERIFY(shown.contains(std::pair<int, qint64>{1, 40 * 1024}));
+        QVERIFY(!shown.contains(std::pair<int, qint64>{0, 40 * 1024}));
+    }
+
     // A server that only drips never holds the run: that entry fails, the next one lands.
     void drippingEntryDoesNotHoldTheRun()
     {
