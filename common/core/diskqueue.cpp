@@ -1,6 +1,7 @@
 #include "diskqueue.h"
 
 #include <QHash>
+#include <QList>
 
 #include <condition_variable>
 #include <deque>
@@ -107,8 +108,7 @@ public:
         std::function<void()> task;
         {
             const std::lock_guard lock(m_mutex);
-            task = std::move(m_tasks.front());
-            m_tasks.pop_front();
+            task = m_tasks.takeFirst();
         }
         task();
         const std::lock_guard lock(m_mutex);
@@ -118,7 +118,9 @@ public:
 
 private:
     std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
+    // Most queues serve one file for a few tasks: an empty QList, unlike a deque, holds no
+    // memory.
+    QList<std::function<void()>> m_tasks;
     bool m_scheduled = false;
 };
 
