@@ -139,61 +139,77 @@ std::optional<QList<InterruptedEntry>> withLog(const QJsonArray &array, QByteArr
 
 // JSON text written directly: a full queue's record built as JSON objects first would hold
 // several times its size in memory while the run starts.
+
+// A byte that JSON does not take as it is in a string.
+void appendEscaped(QByteArray &out, char c)
+{
+    switch (c) {
+    case '"':
+        out += "\\\"";
+        break;
+    case '\\':
+        out += "\\\\";
+        break;
+    case '\b':
+        out += "\\b";
+        break;
+    case '\f':
+        out += "\\f";
+        break;
+    case '\n':
+        out += "\\n";
+        break;
+    case '\r':
+        out += "\\r";
+        break;
+    case '\t':
+        out += "\\t";
+        break;
+    default:
+        out +=
+            "\\u00" + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+    }
+}
+
 void appendText(QByteArray &out, const QString &text)
 {
     // Qt's reader drops a byte order mark that opens a string written as it is: escaped, the
     // mark stays part of the text, as a name or a path may hold it.
     static constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
     const QByteArray utf8 = text.toUtf8();
+    const QByteArrayView bytes(utf8);
     out += '"';
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const char c = utf8.at(i);
-        if (c == ByteOrderMark.front() &&
-            QByteArrayView(utf8).sliced(i).startsWith(ByteOrderMark)) {
+    // The bytes between two escapes go in at once: a queue's record holds tens of thousands
+    // of addresses and paths, which seldom need one.
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        const bool mark = c == ByteOrderMark.front() && bytes.sliced(i).startsWith(ByteOrderMark);
+        if (!mark && c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20)
+            continue;
+        out.append(bytes.sliced(plain, i - plain));
+        if (mark) {
             out += "\\ufeff";
             i += ByteOrderMark.size() - 1;
-            continue;
+        } else {
+            appendEscaped(out, c);
         }
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20)
-                out += "\\u00" +
-                       QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-            else
-                out += c;
-        }
+        plain = i + 1;
     }
+    out.append(bytes.sliced(plain));
     out += '"';
 }
 
 void appendObject(QByteArray &out, const InterruptedEntry &entry)
 {
-    out += "{\"" + AddressKey.toLatin1() + "\":";
+    static const QByteArray address = "{\"" + AddressKey.toLatin1() + "\":";
+    static const QByteArray path = ",\"" + PathKey.toLatin1() + "\":";
+    static const QByteArray row = ",\"" + RowKey.toLatin1() + "\":";
+    out += address;
     appendText(out, entry.address);
-    out += ",\"" + PathKey.toLatin1() + "\":";
+    out += path;
     appendText(out, entry.path);
-    out += ",\"" + RowKey.toLatin1() + "\":";
+    out += row;
     appendText(out, entry.row);
     out += '}';
 }

@@ -150,6 +150,9 @@ private Q_SLOTS:
             entryFor("http://h/" + QueuePlaceholder)};
         QTest::newRow("a byte order mark opening a name and a path")
             << QList<InterruptedEntry>{entryFor("http://host/\uFEFFa.zip", "\uFEFF/DL/")};
+        QTest::newRow("control characters, and a character that begins as the mark does")
+            << QList<InterruptedEntry>{
+                   entryFor("http://host/\x01a\x1f\uFFFD.zip", "/DL/\x7f\uFEFF/")};
         QTest::newRow("a full queue") << entriesNamed(MaxQueueEntries);
     }
     void roundTrip()
