@@ -17,12 +17,12 @@ const QString FormatMarker = QStringLiteral("quorrin-interrupted-downloads");
 constexpr int FirstVersion = 1;  // the entries alone
 constexpr int FormatVersion = 2; // the entries on the first line, then the log
 
-const QString FormatKey = QStringLiteral("format");
-const QString VersionKey = QStringLiteral("version");
-const QString EntriesKey = QStringLiteral("entries");
-const QString RowKey = QStringLiteral("row");
-const QString AddressKey = QStringLiteral("address");
-const QString PathKey = QStringLiteral("path");
+constexpr QLatin1StringView FormatKey("format");
+constexpr QLatin1StringView VersionKey("version");
+constexpr QLatin1StringView EntriesKey("entries");
+constexpr QLatin1StringView RowKey("row");
+constexpr QLatin1StringView AddressKey("address");
+constexpr QLatin1StringView PathKey("path");
 
 // The writer escapes every control character; Qt's reader lets some through raw (a NUL, a line
 // break inside a string), which no record of ours holds. Tabs, line feeds and carriage returns
@@ -200,16 +200,22 @@ void appendText(QByteArray &out, const QString &text)
     out += '"';
 }
 
+// A key as it opens a member, after the character that comes before it.
+void appendKey(QByteArray &out, char before, QLatin1StringView key)
+{
+    out += before;
+    out += '"';
+    out.append(key.data(), key.size());
+    out += "\":";
+}
+
 void appendObject(QByteArray &out, const InterruptedEntry &entry)
 {
-    static const QByteArray address = "{\"" + AddressKey.toLatin1() + "\":";
-    static const QByteArray path = ",\"" + PathKey.toLatin1() + "\":";
-    static const QByteArray row = ",\"" + RowKey.toLatin1() + "\":";
-    out += address;
+    appendKey(out, '{', AddressKey);
     appendText(out, entry.address);
-    out += path;
+    appendKey(out, ',', PathKey);
     appendText(out, entry.path);
-    out += row;
+    appendKey(out, ',', RowKey);
     appendText(out, entry.row);
     out += '}';
 }
@@ -236,7 +242,8 @@ bool serializeInterruptedRun(const QList<InterruptedEntry> &entries,
 {
     QByteArray out;
     out.reserve(SerializedPiece + 4096);
-    out += "{\"" + EntriesKey.toLatin1() + "\":[";
+    appendKey(out, '{', EntriesKey);
+    out += '[';
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (i > 0)
             out += ',';
@@ -247,9 +254,11 @@ bool serializeInterruptedRun(const QList<InterruptedEntry> &entries,
             out.resize(0); // keeps the buffer for the next piece
         }
     }
-    out += "],\"" + FormatKey.toLatin1() + "\":";
+    out += ']';
+    appendKey(out, ',', FormatKey);
     appendText(out, FormatMarker);
-    out += ",\"" + VersionKey.toLatin1() + "\":" + QByteArray::number(FormatVersion) + "}\n";
+    appendKey(out, ',', VersionKey);
+    out += QByteArray::number(FormatVersion) + "}\n";
     return take(out);
 }
 
