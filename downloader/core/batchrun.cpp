@@ -25,6 +25,7 @@ QString hostOf(const QString &address)
 // Arrivals ahead of the turn wake this thread only a few at a time: the line must not run out
 // of held transfers before they do.
 static_assert(BatchRun::MaxHeld > ThreadMailbox::WaitingLimit);
+static_assert(BatchRun::MaxTransfers + BatchRun::MaxHeld <= BatchRun::MaxAhead);
 
 } // namespace
 

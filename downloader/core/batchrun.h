@@ -40,8 +40,10 @@ public:
     static constexpr int MaxTransfers = 6;
     // Transfers started behind those, waiting in the engine: the next goes on the line the
     // moment one has all its data, without a trip to this thread. They are started again
-    // once half have gone, several with one wake of the engine.
-    static constexpr int MaxHeld = 2 * MaxTransfers;
+    // once half have gone, several with one wake of the engine. Small files go through the
+    // line faster than this thread hears of them while it is busy: with twice the line held,
+    // the engine ran dry thousands of times in a long queue.
+    static constexpr int MaxHeld = 8 * MaxTransfers;
     // Entries ahead of the turn that may hold a part file open; also the transfers at once to
     // a server that carries several over one connection (HTTP/2), as browsers keep up to the
     // server's limit of streams. libcurl puts at most 100 on a connection and opens another
