@@ -22,6 +22,9 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << false << "";
         QTest::newRow("control characters dropped") << "http://h/a\x1b[31m\a\tb.zip\r\n"
                                                     << true << "a[31mb.zip";
+        QTest::newRow("DEL and C1 controls dropped, a no-break space kept")
+            << QStringLiteral("http://h/a\u007f\u0085b\u009f\u00a0c.zip") << true
+            << QStringLiteral("ab\u00a0c.zip");
         QTest::newRow("blanks around the address") << "  http://h/f.zip \t" << true << "f.zip";
         QTest::newRow("blank inside the name stays") << "http://h/a b.zip" << true << "a b.zip";
         QTest::newRow("password of an address without path")
