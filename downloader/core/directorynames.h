@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <cstddef>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 namespace quorrin::downloader {
@@ -28,7 +28,9 @@ public:
 private:
     struct Directory {
         std::vector<std::size_t> found; // the hashes of its names when read, sorted
-        std::unordered_set<std::size_t> taken;
+        // Open addressing over a power of two: a lookup among the tens of thousands a long
+        // queue takes is one or two reads, where a node-based set divides and chases nodes.
+        QSet<std::size_t> taken;
     };
 
     Directory *directoryOf(const QString &path, QStringView &name);
