@@ -44,8 +44,7 @@ std::optional<QString> fileNameFromAddress(const QString &address)
     if (trimmed.indexOf(u"//") == slash - 1)
         name = withoutUserInfo(name);
     QString kept = name.toString();
-    if (std::any_of(name.begin(), name.end(), isControl))
-        kept.removeIf(isControl);
+    kept.removeIf(isControl);
     if (kept == u"." || kept == u"..")
         kept.clear();
     return kept;
