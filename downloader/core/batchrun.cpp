@@ -171,8 +171,8 @@ DownloadTarget BatchRun::prepare(int index)
     const QString &stored = m_entries.at(index).path;
     // An entry whose transfer has begun made its part file in its directory: that one is
     // there, as far as its turn goes.
-    const QString holding =
-        m_slots[index].state != State::Waiting ? holdingDirectory(stored) : QString();
+    const QStringView holding =
+        m_slots[index].state != State::Waiting ? holdingDirectory(stored) : QStringView();
     return prepareTarget(
         stored,
         [this, &holding, &stored](const QString &path) {

@@ -57,10 +57,10 @@ QStringList directoryPrefixes(const QString &path)
     return prefixes;
 }
 
-QString holdingDirectory(const QString &path)
+QStringView holdingDirectory(QStringView path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? path.left(slash) : QString();
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash > 0 ? path.first(slash) : QStringView();
 }
 
 Result<> CreatePathDirectories(const QString &path)
@@ -112,7 +112,7 @@ DownloadTarget prepareTarget(const QString &storedPath, const ExistenceTest &exi
 {
     DownloadTarget target{storedPath, {}, true};
     // Where the deepest directory is found, so are all the others: nothing to make.
-    const QString deepest = holdingDirectory(storedPath);
+    const QString deepest = holdingDirectory(storedPath).toString();
     const Result<bool> holding = deepest.isEmpty() ? Result<bool>(true) : exists(deepest);
     const bool found = holding && holding.value();
     // A name the file system cannot hold is refused before anything is made or sent.

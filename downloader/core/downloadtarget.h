@@ -24,8 +24,9 @@ Result<bool> testExistence(const QString &path);
 
 // The directories up to the last "/" of `path`, parents first, the root left out.
 QStringList directoryPrefixes(const QString &path);
-// The last of directoryPrefixes(path), the directory that holds it; empty when there is none.
-QString holdingDirectory(const QString &path);
+// The last of directoryPrefixes(path), the directory that holds it, as a view into `path`;
+// empty when there is none.
+QStringView holdingDirectory(QStringView path);
 
 // Makes the missing directories up to the last "/" of `path`, parents first; stops at a failure.
 Result<> CreatePathDirectories(const QString &path);

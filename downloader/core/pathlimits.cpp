@@ -72,10 +72,9 @@ Result<> checkPathLimits(const QString &path, bool holdingDirectoryExists)
     // A queue's entries mostly go into directories that are there: only their names count.
     const QStringList prefixes = holdingDirectoryExists ? QStringList() : directoryPrefixes(path);
     qsizetype missing = 0; // the first directory still to be made
-    // The holding directory, as holdingDirectory() tells it, without a copy.
-    if (const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        holdingDirectoryExists && slash > 0)
-        ancestor = QStringView(path).first(slash);
+    if (const QStringView holding = holdingDirectory(path);
+        holdingDirectoryExists && !holding.isEmpty())
+        ancestor = holding;
     // The nearest existing directory is found from the deepest up: most often the first.
     for (qsizetype i = prefixes.size(); i-- > missing;) {
         struct stat status;
